@@ -1,0 +1,73 @@
+# Windows build (mingw-w64, static): tarnwick.exe, the replay tool, the test
+# programs, and CTest running them under Wine in one throw-away prefix.
+target_sources(tarnwick_core PRIVATE ${WIN_SOURCES})
+target_compile_definitions(tarnwick_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                _WIN32_WINNT=0x0A00)
+target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject)
+
+add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp)
+target_link_libraries(tarnwick PRIVATE tarnwick_core)
+target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS})
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/replay/replay_main.cpp)
+  add_executable(tarnwick-replay ${CMAKE_SOURCE_DIR}/src/replay/replay_main.cpp)
+  target_link_libraries(tarnwick-replay PRIVATE tarnwick_core)
+  target_compile_options(tarnwick-replay PRIVATE ${TARNWICK_WARNINGS})
+endif()
+
+# GoogleTest from Debian's source copy, built with this toolchain.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# The portable unit tests, cross-built: the same behaviour on both builds.
+add_executable(tarnwick_unit_tests ${UNIT_TEST_SOURCES})
+target_link_libraries(tarnwick_unit_tests PRIVATE tarnwick_core gtest gtest_main gmock)
+target_compile_definitions(tarnwick_unit_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+add_executable(tarnwick_win_tests ${WIN_TEST_SOURCES})
+target_link_libraries(tarnwick_win_tests PRIVATE tarnwick_core gtest gtest_main gmock)
+target_compile_definitions(tarnwick_win_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+# Small programs the end-to-end scenarios start inside the prefix.
+file(GLOB E2E_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/programs/*.cpp)
+set(E2E_PROGRAM_TARGETS "")
+foreach(src IN LISTS E2E_PROGRAMS)
+  get_filename_component(prog ${src} NAME_WE)
+  add_executable(${prog} ${src})
+  target_link_libraries(${prog} PRIVATE shell32)
+  set_target_properties(${prog} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/e2e-programs)
+  list(APPEND E2E_PROGRAM_TARGETS ${prog})
+endforeach()
+
+# One Wine prefix per test run, booted by the first test and ended by the last.
+set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(WINE_ENV WINEPREFIX=${WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine/wine-run)
+
+add_test(NAME wine_prefix_setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/prefix-setup ${WINE_PREFIX})
+set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${WINE_ENV}")
+add_test(NAME wine_prefix_cleanup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/prefix-end ${WINE_PREFIX})
+set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${WINE_ENV}")
+
+function(add_wine_test name)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${WINE_ENV}" TIMEOUT 600)
+endfunction()
+
+add_wine_test(windows_unit_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
+              $<TARGET_FILE:tarnwick_unit_tests> --gtest_brief=1)
+add_wine_test(windows_platform_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
+              $<TARGET_FILE:tarnwick_win_tests> --gtest_brief=1)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(scenario IN LISTS E2E_SCENARIOS)
+  get_filename_component(scenario_name ${scenario} NAME_WE)
+  add_wine_test(e2e_${scenario_name} ${Python3_EXECUTABLE} -m unittest -v ${scenario_name})
+  set_property(TEST e2e_${scenario_name} APPEND PROPERTY ENVIRONMENT
+               TARNWICK_BUILD_DIR=${CMAKE_BINARY_DIR}
+               PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/e2e
+               PYTHONDONTWRITEBYTECODE=1)
+  set_property(TEST e2e_${scenario_name} PROPERTY WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+endforeach()

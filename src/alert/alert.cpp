@@ -1,0 +1,234 @@
+#include "alert/alert.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "text/text.h"
+
+namespace tarnwick {
+
+std::string_view source_name(AlertSource source) {
+  switch (source) {
+    case AlertSource::Network: return "Network";
+    case AlertSource::Process: return "Process";
+    case AlertSource::Persistence: return "Persistence";
+    case AlertSource::Files: return "Files";
+    case AlertSource::Dns: return "Dns";
+    case AlertSource::System: return "System";
+  }
+  return "System";
+}
+
+std::string_view source_tag(AlertSource source) {
+  switch (source) {
+    case AlertSource::Network: return "NET";
+    case AlertSource::Process: return "PROC";
+    case AlertSource::Persistence: return "PERSIST";
+    case AlertSource::Files: return "FILE";
+    case AlertSource::Dns: return "DNS";
+    case AlertSource::System: return "SYS";
+  }
+  return "SYS";
+}
+
+std::string_view severity_name(Severity severity) {
+  switch (severity) {
+    case Severity::Info: return "Info";
+    case Severity::Low: return "Low";
+    case Severity::Medium: return "Medium";
+    case Severity::High: return "High";
+    case Severity::Critical: return "Critical";
+  }
+  return "Info";
+}
+
+std::string_view severity_tag(Severity severity) {
+  switch (severity) {
+    case Severity::Info: return "INFO";
+    case Severity::Low: return "LOW";
+    case Severity::Medium: return "MEDIUM";
+    case Severity::High: return "HIGH";
+    case Severity::Critical: return "CRITICAL";
+  }
+  return "INFO";
+}
+
+uint64_t unix_now() {
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+  return secs < 0 ? 0 : static_cast<uint64_t>(secs);
+}
+
+namespace {
+
+std::string default_key(AlertSource source, std::string_view title) {
+  std::string key(source_tag(source));
+  key += ':';
+  key += title;
+  return key;
+}
+
+}  // namespace
+
+Alert make_alert(AlertSource source, Severity severity, std::string_view title,
+                 std::string&& detail) {
+  Alert a;
+  a.ts_unix = unix_now();
+  a.source = source;
+  a.severity = severity;
+  a.title = std::string(title);
+  a.detail = std::move(detail);
+  a.dedup_key = default_key(source, title);
+  return a;
+}
+
+Alert make_alert(AlertSource source, Severity severity, std::string_view title,
+                 const std::string& detail) {
+  return make_alert(source, severity, title, std::string(detail));
+}
+
+Alert make_action_outcome(bool success, std::string_view success_title,
+                          std::string_view failure_title, std::string detail) {
+  return make_alert(AlertSource::System, success ? Severity::High : Severity::Medium,
+                    success ? success_title : failure_title, std::move(detail));
+}
+
+std::string_view cvss_rating(float score) {
+  if (score >= 9.0f) return "Critical";
+  if (score >= 7.0f) return "High";
+  if (score >= 4.0f) return "Medium";
+  if (score > 0.0f) return "Low";
+  return "None";
+}
+
+Alert with_mitre(Alert alert, std::string_view label, float score) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%.1f", static_cast<double>(score));
+  alert.detail += "\n\nMITRE ATT&CK: ";
+  alert.detail += label;
+  alert.detail += "  \u00B7  CVSS ";
+  alert.detail += number;
+  alert.detail += " (";
+  alert.detail += cvss_rating(score);
+  alert.detail += ')';
+  return alert;
+}
+
+void append_json_string(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  size_t pos = 0;
+  const size_t n = text.size();
+  while (pos < n) {
+    // Copy runs of bytes that need no escaping in one go.
+    size_t run = pos;
+    while (run < n) {
+      const auto c = static_cast<unsigned char>(text[run]);
+      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
+      ++run;
+    }
+    out.append(text.data() + pos, run - pos);
+    pos = run;
+    if (pos >= n) break;
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if (c >= 0x80) {
+      const size_t start = pos;
+      const char32_t cp = decode_utf8(text, pos);
+      if (cp == kReplacementChar && pos - start != 3) {
+        append_utf8(kReplacementChar, out);
+      } else {
+        out.append(text.data() + start, pos - start);
+      }
+      continue;
+    }
+    ++pos;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        out += "\\u00";
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
+    }
+  }
+  out.push_back('"');
+}
+
+namespace {
+
+void append_uint(uint64_t v, std::string& out) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  out.append(p, end);
+}
+
+}  // namespace
+
+void serialise_into(const Alert& a, std::string& out) {
+  out += "{\"ts_unix\":";
+  append_uint(a.ts_unix, out);
+  out += ",\"source\":\"";
+  out += source_name(a.source);
+  out += "\",\"severity\":\"";
+  out += severity_name(a.severity);
+  out += "\",\"title\":";
+  append_json_string(a.title, out);
+  out += ",\"detail\":";
+  append_json_string(a.detail, out);
+  out += ",\"pid\":";
+  if (a.pid) {
+    append_uint(*a.pid, out);
+  } else {
+    out += "null";
+  }
+  out += ",\"dedup_key\":";
+  append_json_string(a.dedup_key, out);
+  out += ",\"remediation\":";
+  if (!a.remediation) {
+    out += "null";
+  } else if (std::holds_alternative<SuspendProcess>(*a.remediation)) {
+    out += "\"SuspendProcess\"";
+  } else if (std::holds_alternative<KillProcess>(*a.remediation)) {
+    out += "\"KillProcess\"";
+  } else {
+    const auto& d = std::get<DeleteRegValue>(*a.remediation);
+    out += "{\"DeleteRegValue\":{\"hive\":";
+    append_json_string(d.hive, out);
+    out += ",\"subkey\":";
+    append_json_string(d.subkey, out);
+    out += ",\"value\":";
+    append_json_string(d.value, out);
+    out += "}}";
+  }
+  out += '}';
+}
+
+std::string serialise(const Alert& alert) {
+  std::string out;
+  out.reserve(160 + alert.title.size() + alert.detail.size() + alert.dedup_key.size());
+  serialise_into(alert, out);
+  return out;
+}
+
+SeverityParse parse_severity(std::string_view name) {
+  for (Severity s : {Severity::Info, Severity::Low, Severity::Medium, Severity::High,
+                     Severity::Critical}) {
+    if (name == severity_name(s)) return {s, {}};
+  }
+  std::string error = "unknown severity \"";
+  error += name;
+  error += "\", expected one of \"Info\", \"Low\", \"Medium\", \"High\", \"Critical\"";
+  return {std::nullopt, std::move(error)};
+}
+
+}  // namespace tarnwick

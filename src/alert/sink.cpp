@@ -1,0 +1,146 @@
+#include "alert/sink.h"
+
+#include <algorithm>
+
+#include "fileio/fileio.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::chrono::seconds kRepeatWindow{60};
+constexpr std::chrono::seconds kToastWindow{20};
+constexpr size_t kPruneAbove = 4096;
+
+// Whole seconds between two instants, as the timing rules count them.
+long long whole_seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration_cast<std::chrono::seconds>(d).count();
+}
+
+}  // namespace
+
+bool FileAlertLog::append(std::string_view line) { return append_file(path_, line); }
+
+double risk_weight(Severity severity) {
+  switch (severity) {
+    case Severity::Info: return 0.0;
+    case Severity::Low: return 3.0;
+    case Severity::Medium: return 10.0;
+    case Severity::High: return 25.0;
+    case Severity::Critical: return 45.0;
+  }
+  return 0.0;
+}
+
+AlertSink::AlertSink(Parts parts, ClockFn clock, Clock::time_point started)
+    : parts_(std::move(parts)), clock_(std::move(clock)), oldest_seen_(started), previous_(started) {}
+
+bool AlertSink::is_repeat(const std::string& key, Clock::time_point now) {
+  auto [it, inserted] = seen_.try_emplace(key, now);
+  if (inserted) return false;
+  const bool repeat = whole_seconds(now - it->second) < kRepeatWindow.count();
+  it->second = now;
+  return repeat;
+}
+
+void AlertSink::prune(Clock::time_point now) {
+  if (seen_.size() <= kPruneAbove) return;
+  if (whole_seconds(now - oldest_seen_) < kRepeatWindow.count()) return;
+  Clock::time_point oldest = now;
+  for (auto it = seen_.begin(); it != seen_.end();) {
+    if (whole_seconds(now - it->second) >= kRepeatWindow.count()) {
+      it = seen_.erase(it);
+    } else {
+      oldest = std::min(oldest, it->second);
+      ++it;
+    }
+  }
+  oldest_seen_ = oldest;
+}
+
+void AlertSink::update_risk(const Alert& alert, Clock::time_point now) {
+  const double elapsed = std::chrono::duration<double>(now - previous_).count();
+  risk_ = std::max(0.0, risk_ - elapsed);
+  if (alert.source != AlertSource::System) {
+    risk_ = std::min(100.0, risk_ + risk_weight(alert.severity));
+  }
+}
+
+void AlertSink::log(const Alert& alert) {
+  line_.clear();
+  serialise_into(alert, line_);
+  line_ += '\n';
+  parts_.log.append(line_);
+}
+
+bool AlertSink::toast_window_open(Clock::time_point now) const {
+  return !last_toast_ || whole_seconds(now - *last_toast_) >= kToastWindow.count();
+}
+
+bool AlertSink::response_gate(const Alert& alert) const {
+  const Config& c = parts_.config;
+  if (!c.auto_response_enabled || alert.severity < c.auto_response_min_severity) return false;
+  switch (alert.source) {
+    case AlertSource::Network:
+    case AlertSource::Process:
+    case AlertSource::Dns: return c.auto_stop_network_threat;
+    case AlertSource::Persistence: return c.auto_remove_persistence;
+    case AlertSource::Files: return c.auto_stop_ransomware;
+    case AlertSource::System: return false;
+  }
+  return false;
+}
+
+void AlertSink::report(Alert report) {
+  parts_.stats.add_action();
+  if (report.title.find("quarantined") != std::string::npos) parts_.stats.add_quarantined();
+  if (parts_.after_action) parts_.after_action();
+  log(report);
+  if (report.severity >= parts_.config.toast_min_severity) {
+    const auto fresh = clock_();
+    if (toast_window_open(fresh)) {
+      parts_.notifier.show_toast(report);
+      last_toast_ = fresh;
+    }
+  }
+}
+
+void AlertSink::handle(Alert alert, Clock::time_point now) {
+  const Config& config = parts_.config;
+  const bool repeat = is_repeat(alert.dedup_key, now);
+  prune(now);
+  update_risk(alert, now);
+
+  parts_.stats.raise_peak_risk(static_cast<uint64_t>(risk_));
+  parts_.stats.add_alert();
+  const bool non_system = alert.source != AlertSource::System;
+  if (alert.severity >= Severity::High && non_system) parts_.stats.add_threat();
+
+  if (!repeat) {
+    log(alert);
+    if (alert.severity >= config.toast_min_severity) {
+      if (alert.severity == Severity::Critical || toast_window_open(now)) {
+        parts_.notifier.show_toast(alert);
+        last_toast_ = now;
+      }
+      if (alert.severity == Severity::Critical && !config.ntfy_topic.empty() && non_system) {
+        parts_.notifier.push(alert, config);
+      }
+    }
+  }
+
+  if (response_gate(alert)) {
+    if (auto outcome = parts_.responder.respond(alert, config)) report(std::move(*outcome));
+  }
+  previous_ = now;
+}
+
+void run_alert_sink(AlertQueue& queue, const EngineFlags& flags, AlertSink& sink,
+                    const AlertSink::ClockFn& clock) {
+  while (auto alert = queue.pop()) {
+    if (flags.stopping()) return;
+    sink.handle(std::move(*alert), clock());
+  }
+}
+
+}  // namespace tarnwick

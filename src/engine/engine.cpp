@@ -1,0 +1,66 @@
+#include "engine/engine.h"
+
+#include <thread>
+
+namespace tarnwick {
+
+void placeholder_until_stop(const EngineFlags& flags) {
+  while (sleep_unless_stopped(flags, std::chrono::hours(1))) {
+  }
+}
+
+void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
+  EngineShared shared;
+  shared.data_dir = platform.resolve_data_dir();
+  shared.config_path = shared.data_dir / "Tarnwick.config.json";
+  shared.config = std::make_shared<const Config>(load_config(shared.config_path));
+  shared.log_path = shared.data_dir / "Tarnwick.log.jsonl";
+  shared.conns_path = shared.data_dir / "Tarnwick.conns.json";
+  shared.queue = std::make_shared<AlertQueue>();
+  shared.flags = flags ? std::move(flags) : std::make_shared<EngineFlags>();
+  shared.stats = StatsCounters::restore(shared.data_dir / "Tarnwick.stats.json");
+
+  platform.install_console_handler(shared.flags, shared.queue);
+
+  const EngineFlags& engine_flags = *shared.flags;
+  const Sleeper sleeper = stop_aware_sleeper(engine_flags);
+
+  std::unique_ptr<Notifier> notifier = platform.make_notifier(shared);
+  std::unique_ptr<Responder> responder = platform.make_responder(shared);
+  FileAlertLog log(shared.log_path);
+  const AlertSink::ClockFn clock = [] { return std::chrono::steady_clock::now(); };
+  AlertSink sink({*shared.config, *shared.stats, log, *notifier, *responder,
+                  [stats = shared.stats] { write_snapshot(*stats); }},
+                 clock, clock());
+
+  std::thread sink_thread =
+      spawn_thread([&] { run_alert_sink(*shared.queue, engine_flags, sink, clock); });
+  std::thread stats_thread =
+      spawn_thread([&] { run_stats_writer(engine_flags, *shared.stats, sleeper); });
+  std::thread game_thread = spawn_thread(platform.make_game_mode(shared));
+  std::thread conns_thread = spawn_thread(platform.make_conns_writer(shared));
+
+  std::vector<std::thread> supervisors;
+  for (std::string_view name : kDetectorNames) {
+    supervisors.push_back(spawn_thread(
+        [&, name = std::string(name), detector = platform.make_detector(name, shared)] {
+          supervise_detector(name, detector, engine_flags, sleeper, platform.error_stream());
+        }));
+  }
+
+  shared.queue->push(make_alert(AlertSource::System, Severity::Info, kStartupTitle,
+                                std::string(kStartupDetail)));
+
+  for (auto& s : supervisors) s.join();
+
+  shared.queue->close();
+  game_thread.join();
+  conns_thread.join();
+  stats_thread.join();
+  sink_thread.join();
+  // The writer's last snapshot came before the sink finished its last alert;
+  // this one makes the file hold every counted alert.
+  write_snapshot(*shared.stats);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,47 @@
+#pragma once
+// Whole-file reads and writes used for the engine's own files. Paths are
+// std::filesystem paths built from UTF-8 with path_from_utf8. The Windows
+// implementation opens files with full sharing so that other programs can
+// read, write or delete them while the engine runs. Safe from any thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+std::filesystem::path path_from_utf8(std::string_view utf8);
+std::string path_to_utf8(const std::filesystem::path& path);
+
+enum class ReadStatus { Ok, NotFound, Failed };
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::Failed;
+  std::string bytes;  // the whole file when status is Ok
+};
+
+ReadResult read_file(const std::filesystem::path& path);
+
+// Creates or truncates `path` and writes `bytes`.
+bool write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Appends `bytes` with one write call, creating the file when it is missing.
+bool append_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Renames `from` onto `to`, replacing an existing `to`.
+bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// `target` with its extension replaced by "json.tmp".
+std::filesystem::path staging_path(const std::filesystem::path& target);
+
+// Writes the staging file, then renames it over `target`, so readers see the
+// old file or the new one, never a partial one. On failure the old file stays.
+bool write_file_replacing(const std::filesystem::path& target, std::string_view bytes);
+
+bool make_directories(const std::filesystem::path& path);
+
+std::optional<uint64_t> file_size(const std::filesystem::path& path);
+
+}  // namespace tarnwick

@@ -1,0 +1,78 @@
+// POSIX file operations for the native build (tests and tools).
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "fileio/fileio.h"
+
+namespace tarnwick {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+ReadResult read_file(const std::filesystem::path& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return {errno == ENOENT || errno == ENOTDIR ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  ReadResult result{ReadStatus::Ok, {}};
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {ReadStatus::Failed, {}};
+    }
+    if (n == 0) break;
+    result.bytes.append(buf, static_cast<size_t>(n));
+  }
+  return result;
+}
+
+bool write_file(const std::filesystem::path& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  return fd.valid() && write_all(fd.get(), bytes);
+}
+
+bool append_file(const std::filesystem::path& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!fd.valid()) return false;
+  // O_APPEND makes the single write land at the end as one piece.
+  const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+  return n == static_cast<ssize_t>(bytes.size());
+}
+
+bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,68 @@
+// Win32 file operations. Every open shares read, write and delete so that a
+// user's editor, viewer or cleanup tool is never locked out by the engine.
+#include <windows.h>
+
+#include "fileio/fileio.h"
+#include "win/handle_win.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+win::FileHandle open_file(const std::filesystem::path& path, DWORD access, DWORD disposition) {
+  return win::FileHandle(CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool write_all(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+ReadResult read_file(const std::filesystem::path& path) {
+  win::FileHandle file = open_file(path, GENERIC_READ, OPEN_EXISTING);
+  if (!file) {
+    const DWORD err = GetLastError();
+    const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return {missing ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  ReadResult result{ReadStatus::Ok, {}};
+  char buf[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) return {ReadStatus::Failed, {}};
+    if (got == 0) break;
+    result.bytes.append(buf, got);
+  }
+  return result;
+}
+
+bool write_file(const std::filesystem::path& path, std::string_view bytes) {
+  win::FileHandle file = open_file(path, GENERIC_WRITE, CREATE_ALWAYS);
+  return file && write_all(file.get(), bytes);
+}
+
+bool append_file(const std::filesystem::path& path, std::string_view bytes) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write land at the
+  // current end of file, even with other writers.
+  win::FileHandle file = open_file(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
+  if (!file || bytes.size() > 0xFFFFFFFFu) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,91 @@
+#include "json/strict_json.h"
+
+#include <set>
+
+namespace tarnwick {
+
+namespace {
+
+// Sees every event of the document; records the member names of the
+// top-level object and refuses the second occurrence of one.
+class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  bool null() override { return value(); }
+  bool boolean(bool) override { return value(); }
+  bool number_integer(number_integer_t) override { return value(); }
+  bool number_unsigned(number_unsigned_t) override { return value(); }
+  bool number_float(number_float_t, const string_t&) override { return value(); }
+  bool string(string_t&) override { return value(); }
+  bool binary(binary_t&) override { return value(); }
+  bool start_object(std::size_t) override {
+    if (depth_ == 0) top_is_object_ = true;
+    ++depth_;
+    return true;
+  }
+  bool key(string_t& name) override {
+    if (depth_ == 1) return names_.insert(name).second;
+    return true;
+  }
+  bool end_object() override {
+    --depth_;
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    ++depth_;
+    return true;
+  }
+  bool end_array() override {
+    --depth_;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+  bool top_is_object() const { return top_is_object_; }
+
+ private:
+  bool value() { return true; }
+  int depth_ = 0;
+  bool top_is_object_ = false;
+  std::set<std::string> names_;
+};
+
+}  // namespace
+
+std::optional<JsonMembers> parse_strict_object(std::string_view text) {
+  DuplicateCheck check;
+  if (!nlohmann::json::sax_parse(text.begin(), text.end(), &check,
+                                 nlohmann::json::input_format_t::json, true) ||
+      !check.top_is_object()) {
+    return std::nullopt;
+  }
+  // The text is known to be well-formed; nlohmann's object keeps its own order,
+  // so the members are walked from an ordered parse.
+  Json doc = Json::parse(text.begin(), text.end(), nullptr, false);
+  if (doc.is_discarded() || !doc.is_object()) return std::nullopt;
+  JsonMembers members;
+  members.reserve(doc.size());
+  for (auto& [name, value] : doc.items()) {
+    members.emplace_back(name, value);
+  }
+  return members;
+}
+
+std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max) {
+  if (value.is_number_unsigned()) {
+    const auto v = value.get<uint64_t>();
+    if (v <= max) return v;
+    return std::nullopt;
+  }
+  if (value.is_number_integer()) {
+    // "-0" parses as a signed zero; every other signed value is negative.
+    if (value.get<int64_t>() == 0) return 0;
+  }
+  return std::nullopt;
+}
+
+std::string pretty_json(const Json& value) {
+  return value.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,30 @@
+#pragma once
+// Strict reading of the small JSON objects the engine stores (configuration,
+// statistics): one object, no duplicate member names, nothing but white space
+// after it. Never throws.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tarnwick {
+
+using Json = nlohmann::ordered_json;
+using JsonMembers = std::vector<std::pair<std::string, Json>>;
+
+// The members of the top-level object in file order, or nullopt when the text
+// is not exactly one object or names a member twice.
+std::optional<JsonMembers> parse_strict_object(std::string_view text);
+
+// A non-negative integer that fits `max`.
+std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max);
+
+// Pretty JSON indented by two blanks, no trailing line feed. Ill-formed UTF-8
+// in strings is replaced rather than rejected.
+std::string pretty_json(const Json& value);
+
+}  // namespace tarnwick

@@ -1,0 +1,64 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "sysenv/sysenv.h"
+#include "win/wide_win.h"
+
+namespace tarnwick {
+
+namespace {
+
+bool has_lone_surrogate(std::wstring_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const wchar_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string> get_env(std::string_view name) {
+  const std::wstring wname = win::widen(name);
+  std::wstring value(256, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD got = GetEnvironmentVariableW(wname.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (got == 0) {
+      // Zero is also the length of a variable that is set but empty.
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::string();
+    }
+    if (got < value.size()) {
+      value.resize(got);
+      break;
+    }
+    value.assign(got, L'\0');  // too small: `got` is the size needed
+  }
+  if (has_lone_surrogate(value)) return std::nullopt;
+  return win::narrow(value);
+}
+
+ExecutablePath executable_path() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD len = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (len == 0) {
+      const DWORD err = GetLastError();
+      return {std::nullopt, err, win::error_message(err)};
+    }
+    if (len < buf.size()) return {std::filesystem::path(std::wstring(buf.data(), len)), 0, {}};
+    if (buf.size() >= 32768) {
+      return {std::nullopt, ERROR_INSUFFICIENT_BUFFER, win::error_message(ERROR_INSUFFICIENT_BUFFER)};
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,46 @@
+#pragma once
+// Text helpers shared by every module: UTF-8 <-> UTF-16 conversion that never
+// fails (invalid sequences become U+FFFD), full Unicode lower-casing with an
+// ASCII fast path, and the file-name component of a path. Pure functions, safe
+// from any thread.
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+inline constexpr char32_t kReplacementChar = 0xFFFD;
+
+// Each maximal ill-formed subsequence becomes one U+FFFD.
+std::u16string utf8_to_utf16(std::string_view utf8);
+// Every unpaired surrogate becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view utf16);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
+bool is_valid_utf8(std::string_view bytes);
+
+// Full default lower-casing: simple mappings, the unconditional special
+// mappings (U+0130 becomes "i" + U+0307) and the Final_Sigma rule. Invalid
+// UTF-8 in the input comes out as U+FFFD.
+std::string to_lower(std::string_view utf8);
+// Same, appending to `out`; callers on hot paths reuse one buffer.
+void append_lower(std::string_view utf8, std::string& out);
+
+// Lower-cases A-Z only; every other byte is kept.
+std::string ascii_lower(std::string_view text);
+
+// The part after the last '\' or '/'; the whole text when there is none.
+std::string_view file_name(std::string_view path);
+
+// Appends the UTF-8 encoding of `cp` (which must be a scalar value).
+void append_utf8(char32_t cp, std::string& out);
+
+// Decodes one code point at `pos`, advancing it; ill-formed input yields
+// U+FFFD and skips its maximal ill-formed subpart. `pos` must be < size.
+char32_t decode_utf8(std::string_view text, size_t& pos);
+
+// The longest prefix of at most `max_bytes` bytes that does not end inside a
+// multi-byte character.
+std::string_view utf8_prefix(std::string_view text, size_t max_bytes);
+
+}  // namespace tarnwick

@@ -1,0 +1,165 @@
+#include "text/text.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Bounds of the second byte of a sequence by its lead byte (Unicode Table 3-7).
+bool second_byte_ok(unsigned char lead, unsigned char b) {
+  switch (lead) {
+    case 0xE0: return b >= 0xA0 && b <= 0xBF;
+    case 0xED: return b >= 0x80 && b <= 0x9F;
+    case 0xF0: return b >= 0x90 && b <= 0xBF;
+    case 0xF4: return b >= 0x80 && b <= 0x8F;
+    default: return b >= 0x80 && b <= 0xBF;
+  }
+}
+
+bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+char32_t decode_utf8(std::string_view text, size_t& pos) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  const unsigned char lead = p[pos];
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  }
+  int len;
+  char32_t cp;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    len = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    len = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    len = 4;
+    cp = lead & 0x07;
+  } else {
+    ++pos;
+    return kReplacementChar;
+  }
+  size_t i = pos + 1;
+  for (int k = 1; k < len; ++k, ++i) {
+    if (i >= n) {
+      pos = i;
+      return kReplacementChar;
+    }
+    const unsigned char b = p[i];
+    const bool ok = (k == 1) ? second_byte_ok(lead, b) : is_continuation(b);
+    if (!ok) {
+      pos = i;  // the offending byte starts the next sequence
+      return kReplacementChar;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  pos = i;
+  return cp;
+}
+
+void append_utf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::u16string utf8_to_utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const char32_t cp = decode_utf8(utf8, pos);
+    if (cp < 0x10000) {
+      out.push_back(static_cast<char16_t>(cp));
+    } else {
+      const char32_t v = cp - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+    }
+  }
+  return out;
+}
+
+std::string utf16_to_utf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t u = utf16[i];
+    char32_t cp = u;
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(utf16[i + 1]) - 0xDC00);
+        ++i;
+      } else {
+        cp = kReplacementChar;
+      }
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      cp = kReplacementChar;
+    }
+    append_utf8(cp, out);
+  }
+  return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    const size_t start = pos;
+    const char32_t cp = decode_utf8(bytes, pos);
+    // A literal U+FFFD in the input is three bytes long; a replacement is shorter
+    // or marks an error.
+    if (cp == kReplacementChar && !(pos - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string_view utf8_prefix(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  size_t cut = max_bytes;
+  // Step back over continuation bytes to the lead byte of the cut character;
+  // keep it only if the whole character fits.
+  size_t lead = cut;
+  while (lead > 0 && is_continuation(static_cast<unsigned char>(text[lead]))) --lead;
+  if (lead < cut || is_continuation(static_cast<unsigned char>(text[cut]))) {
+    size_t end = lead;
+    decode_utf8(text, end);
+    if (end > cut) cut = lead;
+  }
+  return text.substr(0, cut);
+}
+
+std::string_view file_name(std::string_view path) {
+  const size_t sep = path.find_last_of("\\/");
+  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace tarnwick
