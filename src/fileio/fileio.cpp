@@ -1,6 +1,8 @@
 #include "fileio/fileio.h"
 
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 namespace tarnwick {
 
@@ -21,7 +23,14 @@ std::filesystem::path staging_path(const std::filesystem::path& target) {
 
 bool write_file_replacing(const std::filesystem::path& target, std::string_view bytes) {
   const std::filesystem::path tmp = staging_path(target);
-  return write_file(tmp, bytes) && rename_replacing(tmp, target);
+  if (!write_file(tmp, bytes)) return false;
+  // Windows refuses to replace a file while another program is reading it;
+  // such reads are short, so a few brief retries get the new file in place.
+  for (int attempt = 0;; ++attempt) {
+    if (rename_replacing(tmp, target)) return true;
+    if (attempt == 4) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 bool make_directories(const std::filesystem::path& path) {

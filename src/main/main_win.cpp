@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <iostream>
 
 #include "engine/engine.h"
@@ -26,8 +30,10 @@ std::string command_word() {
 }  // namespace
 
 int main() {
-  // Replies are UTF-8 (one holds an em dash).
+  // Replies are UTF-8 (one holds an em dash), each ending in a bare line feed.
   SetConsoleOutputCP(CP_UTF8);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   tarnwick::WindowsServiceManager scm;
   tarnwick::CommandEnv env{
       scm,

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/engine.h"
+#include "fileio/fileio.h"
+#include "testsupport/locked_stream.h"
+#include "testsupport/temp_dir.h"
+
+namespace tarnwick {
+namespace {
+
+class FakePlatform final : public EnginePlatform {
+ public:
+  explicit FakePlatform(std::filesystem::path dir) : dir_(std::move(dir)) {}
+
+  std::vector<std::string> detectors_made;
+  std::shared_ptr<EngineFlags> console_flags;
+  std::shared_ptr<AlertQueue> console_queue;
+  testing::LockedStream err;
+  // When set, the "dns" detector returns at once on every run.
+  bool dns_gives_up = false;
+
+  std::filesystem::path resolve_data_dir() override { return dir_; }
+  void install_console_handler(std::shared_ptr<EngineFlags> flags,
+                               std::shared_ptr<AlertQueue> queue) override {
+    console_flags = std::move(flags);
+    console_queue = std::move(queue);
+  }
+  DetectorFn make_detector(std::string_view name, const EngineShared& shared) override {
+    detectors_made.emplace_back(name);
+    if (name == "dns" && dns_gives_up) return [] {};
+    return [flags = shared.flags] { placeholder_until_stop(*flags); };
+  }
+  std::unique_ptr<Notifier> make_notifier(const EngineShared&) override {
+    return std::make_unique<NoNotifier>();
+  }
+  std::unique_ptr<Responder> make_responder(const EngineShared&) override {
+    return std::make_unique<NoResponder>();
+  }
+  std::function<void()> make_game_mode(const EngineShared& s) override {
+    return [f = s.flags] { placeholder_until_stop(*f); };
+  }
+  std::function<void()> make_conns_writer(const EngineShared& s) override {
+    return [f = s.flags] { placeholder_until_stop(*f); };
+  }
+  std::ostream& error_stream() override { return err; }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+std::vector<nlohmann::json> log_lines(const std::filesystem::path& dir) {
+  std::vector<nlohmann::json> out;
+  std::istringstream in(read_file(dir / "Tarnwick.log.jsonl").bytes);
+  for (std::string line; std::getline(in, line);) out.push_back(nlohmann::json::parse(line));
+  return out;
+}
+
+template <typename Pred>
+bool eventually(Pred pred) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pred();
+}
+
+TEST(RunEngine, StartsAnnouncesAndStopsInOrder) {
+  testing::TempDir dir;
+  FakePlatform platform(dir.path());
+  auto flags = std::make_shared<EngineFlags>();
+  std::thread engine([&] { run_engine(platform, flags); });
+
+  ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 1; }));
+  const auto first = log_lines(dir.path())[0];
+  EXPECT_EQ(first["source"], "System");
+  EXPECT_EQ(first["severity"], "Info");
+  EXPECT_EQ(first["title"], "Tarnwick is patrolling");
+  EXPECT_EQ(first["detail"],
+            "All sentinels online: network, process, persistence, files, DNS, self-protection.");
+  EXPECT_EQ(first["dedup_key"], "SYS:Tarnwick is patrolling");
+  EXPECT_TRUE(std::filesystem::exists(dir / "Tarnwick.config.json"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "Tarnwick.stats.json"));
+  EXPECT_EQ(platform.detectors_made,
+            (std::vector<std::string>{"network", "process", "persistence", "files", "dns",
+                                      "selfprotect", "security"}));
+  EXPECT_EQ(platform.console_flags, flags);
+
+  // What the console handler does on Ctrl+C.
+  const auto t0 = std::chrono::steady_clock::now();
+  flags->request_stop();
+  platform.console_queue->close();
+  engine.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  EXPECT_EQ(platform.err.str(), "");
+  const auto stats = parse_snapshot(read_file(dir / "Tarnwick.stats.json").bytes);
+  ASSERT_TRUE(stats);
+  EXPECT_EQ(stats->total_alerts, 1u);
+}
+
+TEST(RunEngine, SecondRunRestoresTheCountersAndCountsOn) {
+  testing::TempDir dir;
+  for (int run = 1; run <= 2; ++run) {
+    FakePlatform platform(dir.path());
+    auto flags = std::make_shared<EngineFlags>();
+    std::thread engine([&] { run_engine(platform, flags); });
+    ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == static_cast<size_t>(run); }));
+    flags->request_stop();
+    engine.join();
+    EXPECT_EQ(parse_snapshot(read_file(dir / "Tarnwick.stats.json").bytes)->total_alerts,
+              static_cast<uint64_t>(run));
+  }
+}
+
+TEST(RunEngine, AGivingUpDetectorIsRestartedWithoutDisturbingTheRest) {
+  testing::TempDir dir;
+  FakePlatform platform(dir.path());
+  platform.dns_gives_up = true;
+  auto flags = std::make_shared<EngineFlags>();
+  std::thread engine([&] { run_engine(platform, flags); });
+  ASSERT_TRUE(eventually([&] {
+    return platform.err.str().find("restarting in 2s") != std::string::npos;
+  }));
+  flags->request_stop();
+  engine.join();
+  const std::string err = platform.err.str();
+  EXPECT_EQ(err.rfind("[supervisor] detector 'dns' exited; restarting in 1s\n"
+                      "[supervisor] detector 'dns' exited; restarting in 2s\n", 0),
+            0u);
+  EXPECT_EQ(log_lines(dir.path()).size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,75 @@
+"""Command words and service control of the real tarnwick.exe under Wine."""
+import time
+import unittest
+
+from harness import (SERVICE_DATA_DIR, STATS, TARNWICK, Engine, WineTestCase, read_bytes, run,
+                     stats, titles, wait_for, wine_process_args)
+
+
+def service_running():
+    return any("tarnwick.exe" in a and a.rstrip().endswith("service") for a in wine_process_args())
+
+
+class CommandLine(WineTestCase):
+    def tearDown(self):
+        run(TARNWICK, "uninstall")
+        wait_for(lambda: not service_running(), 15)
+
+    def test_uninstall_when_absent(self):
+        r = run(TARNWICK, "uninstall")
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.stdout, b"")
+        self.assertEqual(r.stderr, b"Service 'Tarnwick' is not installed.\n")
+
+    def test_service_word_from_a_console(self):
+        r = run(TARNWICK, "service")
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.stderr,
+                         b"Not started by the SCM. Use 'tarnwick run' for foreground mode.\n")
+
+    def test_install_runs_the_service_and_uninstall_removes_it(self):
+        r = run(TARNWICK, "install")
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.stderr, b"")
+        self.assertEqual(r.stdout,
+                         b"Installed and started service 'Tarnwick'. It will start at boot.\n")
+        # The service really runs the engine: its process, and its data directory.
+        self.assertTrue(wait_for(service_running, 20))
+        self.assertTrue(wait_for(lambda: "Tarnwick is patrolling" in titles(SERVICE_DATA_DIR), 30))
+        self.assertTrue(wait_for(lambda: stats(SERVICE_DATA_DIR) is not None, 10))
+
+        again = run(TARNWICK, "install")
+        self.assertEqual(again.returncode, 0)
+        self.assertEqual(again.stdout, b"")
+        err = again.stderr.decode()
+        self.assertTrue(err.startswith("CreateService failed: "), err)
+        self.assertTrue(err.endswith(
+            " (0x80070431). (Already installed? Run uninstall first.)\n"), err)
+
+        removed = run(TARNWICK, "uninstall")
+        self.assertEqual(removed.returncode, 0)
+        self.assertEqual(removed.stderr, b"")
+        self.assertEqual(removed.stdout, b"Service 'Tarnwick' removed.\n")
+        # The stop control ends the engine in order: the process goes away and
+        # its final snapshot holds the start-up alert.
+        self.assertTrue(wait_for(lambda: not service_running(), 15))
+        self.assertEqual(stats(SERVICE_DATA_DIR)["total_alerts"], 1)
+        gone = run(TARNWICK, "uninstall")
+        self.assertEqual(gone.stderr, b"Service 'Tarnwick' is not installed.\n")
+
+
+class Foreground(WineTestCase):
+    def test_ctrl_c_shuts_down_in_order(self):
+        engine = Engine()
+        engine.wait_started()
+        self.assertEqual(titles(), ["Tarnwick is patrolling"])
+        code, seconds = engine.stop()
+        self.assertEqual(code, 0)
+        self.assertLess(seconds, 4.0)
+        self.assertEqual(engine.stderr, b"")
+        self.assertEqual(stats()["total_alerts"], 1)
+        self.assertIsNone(read_bytes(STATS + ".tmp"))
+
+
+if __name__ == "__main__":
+    unittest.main()
