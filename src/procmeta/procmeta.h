@@ -1,0 +1,33 @@
+#pragma once
+// Facts about running processes and files that several detectors share: the
+// full image path of a pid, its file name, and whether a file carries a valid
+// embedded signature. No state, no cache: every call asks the system anew.
+// Safe from any thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+class ProcessQuery {
+ public:
+  virtual ~ProcessQuery() = default;
+  // The Win32 image path of `pid`; nothing for pid 0, a process that is gone,
+  // one that cannot be opened, or a path longer than 260 UTF-16 units.
+  virtual std::optional<std::string> query_image_path(uint32_t pid) const = 0;
+};
+
+class SignatureCheck {
+ public:
+  virtual ~SignatureCheck() = default;
+  // True only when the file's own embedded signature verifies; false for an
+  // empty path, a missing or unreadable file, or no or a bad signature.
+  virtual bool is_file_signed(std::string_view path) const = 0;
+};
+
+// The file-name part of query_image_path(pid), case as reported.
+std::optional<std::string> process_name(const ProcessQuery& query, uint32_t pid);
+
+}  // namespace tarnwick

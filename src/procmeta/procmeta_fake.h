@@ -1,0 +1,33 @@
+#pragma once
+// In-memory stand-ins for the process and signature queries. Tests only.
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "procmeta/procmeta.h"
+
+namespace tarnwick::testing {
+
+class FakeProcessQuery final : public ProcessQuery {
+ public:
+  std::map<uint32_t, std::string> paths;
+  std::optional<std::string> query_image_path(uint32_t pid) const override {
+    auto it = paths.find(pid);
+    if (pid == 0 || it == paths.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+class FakeSignatureCheck final : public SignatureCheck {
+ public:
+  std::set<std::string> signed_paths;
+  mutable std::vector<std::string> checked;
+  bool is_file_signed(std::string_view path) const override {
+    checked.emplace_back(path);
+    return !path.empty() && signed_paths.count(std::string(path)) != 0;
+  }
+};
+
+}  // namespace tarnwick::testing
