@@ -1,0 +1,18 @@
+#pragma once
+// The real process and signature queries.
+
+#include "procmeta/procmeta.h"
+
+namespace tarnwick {
+
+class WindowsProcessQuery final : public ProcessQuery {
+ public:
+  std::optional<std::string> query_image_path(uint32_t pid) const override;
+};
+
+class WindowsSignatureCheck final : public SignatureCheck {
+ public:
+  bool is_file_signed(std::string_view path) const override;
+};
+
+}  // namespace tarnwick
