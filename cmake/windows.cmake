@@ -71,3 +71,10 @@ foreach(scenario IN LISTS E2E_SCENARIOS)
                PYTHONDONTWRITEBYTECODE=1)
   set_property(TEST e2e_${scenario_name} PROPERTY WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
 endforeach()
+
+set(SHIPPED_EXECUTABLES $<TARGET_FILE:tarnwick>)
+if(TARGET tarnwick-replay)
+  list(APPEND SHIPPED_EXECUTABLES $<TARGET_FILE:tarnwick-replay>)
+endif()
+add_test(NAME windows_imports_only_system_dlls
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-imports ${SHIPPED_EXECUTABLES})

@@ -33,29 +33,29 @@ double risk_weight(Severity severity) {
 }
 
 AlertSink::AlertSink(Parts parts, ClockFn clock, Clock::time_point started)
-    : parts_(std::move(parts)), clock_(std::move(clock)), oldest_seen_(started), previous_(started) {}
+    : parts_(std::move(parts)), clock_(std::move(clock)), previous_(started) {}
 
 bool AlertSink::is_repeat(const std::string& key, Clock::time_point now) {
-  auto [it, inserted] = seen_.try_emplace(key, now);
-  if (inserted) return false;
-  const bool repeat = whole_seconds(now - it->second) < kRepeatWindow.count();
-  it->second = now;
+  auto found = index_.find(key);
+  if (found == index_.end()) {
+    seen_.push_back({key, now});
+    auto node = std::prev(seen_.end());
+    index_.emplace(node->key, node);
+    return false;
+  }
+  auto node = found->second;
+  const bool repeat = whole_seconds(now - node->at) < kRepeatWindow.count();
+  node->at = now;
+  seen_.splice(seen_.end(), seen_, node);
   return repeat;
 }
 
 void AlertSink::prune(Clock::time_point now) {
-  if (seen_.size() <= kPruneAbove) return;
-  if (whole_seconds(now - oldest_seen_) < kRepeatWindow.count()) return;
-  Clock::time_point oldest = now;
-  for (auto it = seen_.begin(); it != seen_.end();) {
-    if (whole_seconds(now - it->second) >= kRepeatWindow.count()) {
-      it = seen_.erase(it);
-    } else {
-      oldest = std::min(oldest, it->second);
-      ++it;
-    }
+  if (index_.size() <= kPruneAbove) return;
+  while (!seen_.empty() && whole_seconds(now - seen_.front().at) >= kRepeatWindow.count()) {
+    index_.erase(seen_.front().key);
+    seen_.pop_front();
   }
-  oldest_seen_ = oldest;
 }
 
 void AlertSink::update_risk(const Alert& alert, Clock::time_point now) {

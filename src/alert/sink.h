@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,7 +91,7 @@ class AlertSink {
   void handle(Alert alert, Clock::time_point now);
 
   double risk() const { return risk_; }
-  size_t tracked_keys() const { return seen_.size(); }
+  size_t tracked_keys() const { return index_.size(); }
 
  private:
   bool is_repeat(const std::string& key, Clock::time_point now);
@@ -103,10 +104,14 @@ class AlertSink {
 
   Parts parts_;
   ClockFn clock_;
-  std::unordered_map<std::string, Clock::time_point> seen_;
-  // No stored instant is older than this; pruning cannot remove anything
-  // until it is 60 s old.
-  Clock::time_point oldest_seen_;
+  // Keys with the instant each was last seen, least recently seen first, so
+  // that pruning stops at the first key younger than 60 s.
+  struct Seen {
+    std::string key;
+    Clock::time_point at;
+  };
+  std::list<Seen> seen_;
+  std::unordered_map<std::string_view, std::list<Seen>::iterator> index_;
   double risk_ = 0.0;
   Clock::time_point previous_;
   std::optional<Clock::time_point> last_toast_;

@@ -1,0 +1,81 @@
+// Per-alert cost of the sink's decisions and of the log line serialisation.
+#include <benchmark/benchmark.h>
+
+#include "alert/sink.h"
+
+namespace tarnwick {
+namespace {
+
+class NullLog final : public AlertLog {
+ public:
+  bool append(std::string_view line) override {
+    benchmark::DoNotOptimize(line.data());
+    return true;
+  }
+};
+
+Alert typical_alert(int i) {
+  Alert a = make_alert(AlertSource::Process, i % 4 == 0 ? Severity::Critical : Severity::High,
+                       "Obfuscated / download PowerShell",
+                       "pid " + std::to_string(1000 + i) +
+                           ": powershell.exe -NoProfile -ExecutionPolicy Bypass -EncodedCommand "
+                           "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAIABOAGUAdAAuAFcAZQBiAEMAbABpAGUAbgB0ACkA");
+  a.pid = 1000 + i;
+  a.dedup_key = "psenc:" + std::to_string(1000 + i);
+  return with_mitre(std::move(a), "T1059.001 (PowerShell)", 7.5f);
+}
+
+struct SinkFixture {
+  Config config;
+  StatsCounters stats{"unused", {}, std::chrono::steady_clock::now()};
+  NullLog log;
+  NoNotifier notifier;
+  NoResponder responder;
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  AlertSink sink{{config, stats, log, notifier, responder, {}}, [this] { return now; }, now};
+  SinkFixture() { config.ntfy_topic = "topic"; }
+};
+
+// Repeats: the repeat test, pruning check, risk and counters, no log line.
+void BM_SinkRepeatAlert(benchmark::State& state) {
+  SinkFixture f;
+  std::vector<Alert> alerts;
+  for (int i = 0; i < 1024; ++i) alerts.push_back(typical_alert(i));
+  for (const auto& a : alerts) f.sink.handle(a, f.now);
+  size_t i = 0;
+  for (auto _ : state) {
+    f.now += std::chrono::milliseconds(10);
+    f.sink.handle(alerts[i++ & 1023], f.now);
+  }
+}
+BENCHMARK(BM_SinkRepeatAlert);
+
+// New keys: every decision plus serialising the log line (written nowhere).
+// The key map stays near its pruning bound, as in a burst.
+void BM_SinkNewAlert(benchmark::State& state) {
+  SinkFixture f;
+  // Enough distinct keys that none comes back within 60 s of simulated time.
+  std::vector<Alert> alerts;
+  for (int i = 0; i < 8192; ++i) alerts.push_back(typical_alert(i));
+  size_t i = 0;
+  for (auto _ : state) {
+    f.now += std::chrono::milliseconds(10);
+    f.sink.handle(alerts[i++ & 8191], f.now);
+  }
+}
+BENCHMARK(BM_SinkNewAlert);
+
+void BM_SerialiseTypicalAlert(benchmark::State& state) {
+  const Alert a = typical_alert(7);
+  std::string line;
+  for (auto _ : state) {
+    line.clear();
+    serialise_into(a, line);
+    benchmark::DoNotOptimize(line.data());
+  }
+  state.counters["bytes"] = static_cast<double>(line.size());
+}
+BENCHMARK(BM_SerialiseTypicalAlert);
+
+}  // namespace
+}  // namespace tarnwick
