@@ -1,0 +1,227 @@
+#include "etw/trace_win.h"
+
+#include <windows.h>
+// The consumer and decoding headers need windows.h first.
+#include <evntcons.h>
+#include <evntrace.h>
+#include <tdh.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "win/wide_win.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr ULONG kBufferSizeKb = 32;
+constexpr ULONG kFlushTimerSeconds = 1;
+// ProcessTrace that returns within this time never started consuming.
+constexpr auto kConsumerGrace = std::chrono::milliseconds(250);
+
+GUID to_win_guid(const Guid& g) {
+  GUID w{};
+  w.Data1 = g.data1;
+  w.Data2 = g.data2;
+  w.Data3 = g.data3;
+  for (int i = 0; i < 8; ++i) w.Data4[i] = g.data4[i];
+  return w;
+}
+
+// EVENT_TRACE_PROPERTIES followed by room for the session name, which the
+// system writes back on start and stop.
+class TraceProperties {
+ public:
+  explicit TraceProperties(const std::wstring& name)
+      : bytes_(sizeof(EVENT_TRACE_PROPERTIES) + (name.size() + 1) * sizeof(wchar_t)) {
+    reset();
+  }
+  void reset() {
+    std::fill(bytes_.begin(), bytes_.end(), 0);
+    auto* p = get();
+    p->Wnode.BufferSize = static_cast<ULONG>(bytes_.size());
+    p->Wnode.Flags = WNODE_FLAG_TRACED_GUID;
+    p->Wnode.ClientContext = 1;  // query-performance-counter time stamps
+    p->LogFileMode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_NO_PER_PROCESSOR_BUFFERING;
+    p->BufferSize = kBufferSizeKb;
+    p->MinimumBuffers = 0;
+    p->MaximumBuffers = 0;
+    p->FlushTimer = kFlushTimerSeconds;
+    p->LoggerNameOffset = sizeof(EVENT_TRACE_PROPERTIES);
+  }
+  EVENT_TRACE_PROPERTIES* get() { return reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes_.data()); }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+// Decodes one event record through its schema, on demand.
+class RecordView final : public TraceEventView {
+ public:
+  explicit RecordView(PEVENT_RECORD record) : record_(record) {}
+
+  uint16_t id() const override { return record_->EventHeader.EventDescriptor.Id; }
+  uint32_t header_process_id() const override { return record_->EventHeader.ProcessId; }
+
+  bool has_schema() const override {
+    if (!schema_checked_) {
+      schema_checked_ = true;
+      ULONG size = 0;
+      if (TdhGetEventInformation(record_, 0, nullptr, nullptr, &size) == ERROR_INSUFFICIENT_BUFFER &&
+          size >= sizeof(TRACE_EVENT_INFO)) {
+        info_.resize(size);
+        if (TdhGetEventInformation(record_, 0, nullptr, info(), &size) != ERROR_SUCCESS) {
+          info_.clear();
+        }
+      }
+    }
+    return !info_.empty();
+  }
+
+  std::optional<std::string> scalar_bytes(std::string_view property) const override {
+    const std::wstring name = win::widen(property);
+    const EVENT_PROPERTY_INFO* prop = find(name);
+    if (prop == nullptr) return std::nullopt;
+    if ((prop->Flags & (PropertyStruct | PropertyParamCount)) != 0 || prop->count != 1) {
+      return std::nullopt;
+    }
+    return read(name);
+  }
+
+  std::optional<std::string> string_value(std::string_view property) const override {
+    const std::wstring name = win::widen(property);
+    if (find(name) == nullptr) return std::nullopt;
+    auto bytes = read(name);
+    if (!bytes) return std::nullopt;
+    std::wstring_view text(reinterpret_cast<const wchar_t*>(bytes->data()), bytes->size() / sizeof(wchar_t));
+    const size_t nul = text.find(L'\0');
+    if (nul != std::wstring_view::npos) text = text.substr(0, nul);
+    return win::narrow(text);
+  }
+
+ private:
+  TRACE_EVENT_INFO* info() const { return reinterpret_cast<TRACE_EVENT_INFO*>(info_.data()); }
+
+  const EVENT_PROPERTY_INFO* find(const std::wstring& name) const {
+    if (!has_schema()) return nullptr;
+    const TRACE_EVENT_INFO* i = info();
+    for (ULONG k = 0; k < i->TopLevelPropertyCount; ++k) {
+      const EVENT_PROPERTY_INFO& p = i->EventPropertyInfoArray[k];
+      if (p.NameOffset >= info_.size()) continue;
+      const auto* prop_name = reinterpret_cast<const wchar_t*>(info_.data() + p.NameOffset);
+      if (name == prop_name) return &p;
+    }
+    return nullptr;
+  }
+
+  std::optional<std::string> read(const std::wstring& name) const {
+    PROPERTY_DATA_DESCRIPTOR desc{};
+    desc.PropertyName = reinterpret_cast<ULONGLONG>(name.c_str());
+    desc.ArrayIndex = ULONG_MAX;
+    ULONG size = 0;
+    if (TdhGetPropertySize(record_, 0, nullptr, 1, &desc, &size) != ERROR_SUCCESS) return std::nullopt;
+    std::string bytes(size, '\0');
+    if (size != 0 && TdhGetProperty(record_, 0, nullptr, 1, &desc, size,
+                                    reinterpret_cast<PBYTE>(bytes.data())) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    return bytes;
+  }
+
+  PEVENT_RECORD record_;
+  mutable bool schema_checked_ = false;
+  mutable std::vector<unsigned char> info_;
+};
+
+class WindowsTraceSession final : public TraceSession {
+ public:
+  WindowsTraceSession(std::wstring name, TraceCallback callback)
+      : name_(std::move(name)), properties_(name_), callback_(std::move(callback)) {}
+  ~WindowsTraceSession() override { stop(); }
+
+  std::optional<TraceStartError> start(const GUID& provider, const TraceProvider& settings) {
+    // A session of this name left behind by an earlier, killed run would make
+    // the start fail; its stop may fail too when there is none.
+    ControlTraceW(0, name_.c_str(), properties_.get(), EVENT_TRACE_CONTROL_STOP);
+
+    properties_.reset();
+    ULONG rc = StartTraceW(&session_, name_.c_str(), properties_.get());
+    if (rc != ERROR_SUCCESS) return TraceStartError{"StartTraceW", rc};
+    session_started_ = true;
+
+    rc = EnableTraceEx2(session_, &provider, EVENT_CONTROL_CODE_ENABLE_PROVIDER, settings.level,
+                        settings.match_any_keyword, settings.match_all_keyword, 0, nullptr);
+    if (rc != ERROR_SUCCESS) return TraceStartError{"EnableTraceEx2", rc};
+
+    EVENT_TRACE_LOGFILEW logfile{};
+    logfile.LoggerName = name_.data();
+    logfile.ProcessTraceMode = PROCESS_TRACE_MODE_REAL_TIME | PROCESS_TRACE_MODE_EVENT_RECORD;
+    logfile.EventRecordCallback = &WindowsTraceSession::on_event;
+    logfile.Context = this;
+    consumer_ = OpenTraceW(&logfile);
+    if (consumer_ == INVALID_PROCESSTRACE_HANDLE) {
+      return TraceStartError{"OpenTraceW", static_cast<uint32_t>(GetLastError())};
+    }
+
+    std::promise<ULONG> finished;
+    std::future<ULONG> result = finished.get_future();
+    thread_ = std::thread([handle = consumer_, done = std::move(finished)]() mutable {
+      done.set_value(ProcessTrace(&handle, 1, nullptr, nullptr));
+    });
+    if (result.wait_for(kConsumerGrace) == std::future_status::ready) {
+      return TraceStartError{"ProcessTrace", result.get()};
+    }
+    return std::nullopt;
+  }
+
+  void stop() override {
+    if (consumer_ != INVALID_PROCESSTRACE_HANDLE) {
+      CloseTrace(consumer_);
+      consumer_ = INVALID_PROCESSTRACE_HANDLE;
+    }
+    if (session_started_) {
+      properties_.reset();
+      ControlTraceW(session_, name_.c_str(), properties_.get(), EVENT_TRACE_CONTROL_STOP);
+      session_started_ = false;
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  static void WINAPI on_event(PEVENT_RECORD record) {
+    auto* self = static_cast<WindowsTraceSession*>(record->UserContext);
+    RecordView view(record);
+    // Nothing may unwind into the system's event loop.
+    try {
+      self->callback_(view);
+    } catch (...) {
+    }
+  }
+
+  std::wstring name_;
+  TraceProperties properties_;
+  TraceCallback callback_;
+  TRACEHANDLE session_ = 0;
+  bool session_started_ = false;
+  TRACEHANDLE consumer_ = INVALID_PROCESSTRACE_HANDLE;
+  std::thread thread_;
+};
+
+}  // namespace
+
+TraceStart WindowsTraceFactory::start(const std::string& session_name, const TraceProvider& provider,
+                                      TraceCallback on_event) {
+  const auto guid = parse_guid(provider.guid);
+  if (!guid) return TraceStartError{"parsing the provider GUID", ERROR_INVALID_PARAMETER};
+  auto session = std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
+  if (auto error = session->start(to_win_guid(*guid), provider)) {
+    session->stop();
+    return *error;
+  }
+  return std::unique_ptr<TraceSession>(std::move(session));
+}
+
+}  // namespace tarnwick

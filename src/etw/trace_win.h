@@ -1,0 +1,14 @@
+#pragma once
+// Real-time trace sessions through the system's event tracing.
+
+#include "etw/trace.h"
+
+namespace tarnwick {
+
+class WindowsTraceFactory final : public TraceFactory {
+ public:
+  TraceStart start(const std::string& session_name, const TraceProvider& provider,
+                   TraceCallback on_event) override;
+};
+
+}  // namespace tarnwick
