@@ -1,0 +1,60 @@
+#include <windows.h>
+
+#include "fileio/fileio.h"
+#include "response/response_win.h"
+#include "win/handle_win.h"
+
+namespace tarnwick {
+
+namespace {
+
+// FILE_DISPOSITION_INFO_EX and its flags, missing from mingw-w64's headers.
+constexpr int kFileDispositionInfoEx = 21;
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadonly = 0x10;
+struct FileDispositionInfoEx {
+  DWORD flags;
+};
+
+}  // namespace
+
+std::optional<uint64_t> WindowsQuarantineFiles::size(const std::filesystem::path& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void WindowsQuarantineFiles::make_directories(const std::filesystem::path& folder) {
+  tarnwick::make_directories(folder);
+}
+
+bool WindowsQuarantineFiles::move_replacing(const std::filesystem::path& from,
+                                            const std::filesystem::path& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool WindowsQuarantineFiles::copy(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0) != 0;
+}
+
+QuarantineFiles::DeleteResult WindowsQuarantineFiles::remove(const std::filesystem::path& file) {
+  if (DeleteFileW(file.c_str())) return DeleteResult::Deleted;
+  return GetLastError() == ERROR_ACCESS_DENIED ? DeleteResult::AccessDenied : DeleteResult::Failed;
+}
+
+bool WindowsQuarantineFiles::remove_forcibly(const std::filesystem::path& file) {
+  win::FileHandle handle(CreateFileW(file.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return false;
+  // POSIX semantics unlink the name at once even while others hold the file open.
+  FileDispositionInfoEx info{kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadonly};
+  return SetFileInformationByHandle(handle.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx),
+                                    &info, sizeof info) != 0;
+}
+
+bool WindowsQuarantineFiles::write_text(const std::filesystem::path& file, std::string_view text) {
+  return write_file(file, text);
+}
+
+}  // namespace tarnwick

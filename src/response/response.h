@@ -1,0 +1,98 @@
+#pragma once
+// The automatic response: for an alert that passed the pipeline's gate, it
+// deletes an autostart value, terminates or suspends a process, or terminates
+// it and moves its executable into quarantine, and describes the outcome in
+// one report alert. Runs on the alert sink thread only.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "alert/sink.h"
+#include "procmeta/procmeta.h"
+
+namespace tarnwick {
+
+class ProcessControl {
+ public:
+  virtual ~ProcessControl() = default;
+  virtual bool kill(uint32_t pid) = 0;
+  virtual bool suspend(uint32_t pid) = 0;
+};
+
+class RegistryEditor {
+ public:
+  virtual ~RegistryEditor() = default;
+  // "HKLM" means the local machine; any other hive text the current user.
+  virtual bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) = 0;
+};
+
+// The file operations the quarantine needs, in the platform's own terms.
+class QuarantineFiles {
+ public:
+  virtual ~QuarantineFiles() = default;
+  enum class DeleteResult { Deleted, AccessDenied, Failed };
+
+  virtual std::optional<uint64_t> size(const std::filesystem::path& file) = 0;
+  virtual void make_directories(const std::filesystem::path& folder) = 0;
+  virtual bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  virtual bool copy(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  virtual DeleteResult remove(const std::filesystem::path& file) = 0;
+  // Deletion that also works on a read-only file still open elsewhere.
+  virtual bool remove_forcibly(const std::filesystem::path& file) = 0;
+  virtual bool write_text(const std::filesystem::path& file, std::string_view text) = 0;
+};
+
+// "q{unix seconds}_{sub-second nanoseconds}"
+std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos);
+
+// {ProgramData}\Tarnwick\quarantine, or .\quarantine when ProgramData is unset.
+std::filesystem::path quarantine_folder(const std::optional<std::string>& program_data);
+
+// The record beside a quarantined file, indented by two blanks.
+std::string quarantine_record(std::string_view id, std::string_view original_path,
+                              std::string_view reason, uint64_t ts_unix, uint64_t size);
+
+class Quarantine {
+ public:
+  using WallClock = std::function<std::chrono::system_clock::time_point()>;
+  Quarantine(QuarantineFiles& files, std::filesystem::path folder, WallClock clock);
+
+  // Moves `path` into the quarantine folder as "{id}.bin" with its "{id}.json"
+  // record; the identifier on success.
+  std::optional<std::string> quarantine_file(const std::string& path, const std::string& reason);
+
+  // True when the file's metadata can be read.
+  bool exists(const std::string& path);
+
+ private:
+  QuarantineFiles& files_;
+  std::filesystem::path folder_;
+  WallClock clock_;
+};
+
+class AutoResponder final : public Responder {
+ public:
+  // `own_pid` is the engine's own process, which is never suspended or killed.
+  AutoResponder(ProcessControl& processes, RegistryEditor& registry, Quarantine& quarantine,
+                const ProcessQuery& query, uint32_t own_pid);
+
+  std::optional<Alert> respond(const Alert& alert, const Config& config) override;
+
+ private:
+  std::optional<Alert> process_response(const Alert& alert, const Config& config);
+  bool kill(uint32_t pid);
+  bool suspend(uint32_t pid);
+
+  ProcessControl& processes_;
+  RegistryEditor& registry_;
+  Quarantine& quarantine_;
+  const ProcessQuery& query_;
+  uint32_t own_pid_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,30 @@
+#pragma once
+// The real process, registry and file operations behind the automatic response.
+
+#include "response/response.h"
+
+namespace tarnwick {
+
+class WindowsProcessControl final : public ProcessControl {
+ public:
+  bool kill(uint32_t pid) override;
+  bool suspend(uint32_t pid) override;
+};
+
+class WindowsRegistryEditor final : public RegistryEditor {
+ public:
+  bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) override;
+};
+
+class WindowsQuarantineFiles final : public QuarantineFiles {
+ public:
+  std::optional<uint64_t> size(const std::filesystem::path& file) override;
+  void make_directories(const std::filesystem::path& folder) override;
+  bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool copy(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  DeleteResult remove(const std::filesystem::path& file) override;
+  bool remove_forcibly(const std::filesystem::path& file) override;
+  bool write_text(const std::filesystem::path& file, std::string_view text) override;
+};
+
+}  // namespace tarnwick
