@@ -55,10 +55,17 @@ function(add_wine_test name)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${WINE_ENV}" TIMEOUT 600)
 endfunction()
 
+# A signed and a tampered copy of a test program, for the signature checks.
+add_test(NAME signed_fixture_setup
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/make-signed-fixture $<TARGET_FILE:spin>
+                 ${CMAKE_BINARY_DIR}/signed-fixture)
+set_tests_properties(signed_fixture_setup PROPERTIES FIXTURES_SETUP signed)
+
 add_wine_test(windows_unit_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
               $<TARGET_FILE:tarnwick_unit_tests> --gtest_brief=1)
 add_wine_test(windows_platform_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
               $<TARGET_FILE:tarnwick_win_tests> --gtest_brief=1)
+set_tests_properties(windows_platform_tests PROPERTIES FIXTURES_REQUIRED "wine;signed")
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)

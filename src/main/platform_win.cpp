@@ -3,6 +3,9 @@
 #include <iostream>
 
 #include "engine/console_win.h"
+#include "procmeta/procmeta_win.h"
+#include "response/response_win.h"
+#include "sysenv/sysenv.h"
 
 namespace tarnwick {
 
@@ -23,8 +26,34 @@ std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
   return std::make_unique<NoNotifier>();
 }
 
+namespace {
+
+// The automatic response with the real process, registry and file operations
+// it acts through, all owned here.
+class WindowsResponder final : public Responder {
+ public:
+  WindowsResponder()
+      : quarantine_(files_, quarantine_folder(get_env("ProgramData")),
+                    [] { return std::chrono::system_clock::now(); }),
+        responder_(processes_, registry_, quarantine_, query_, GetCurrentProcessId()) {}
+
+  std::optional<Alert> respond(const Alert& alert, const Config& config) override {
+    return responder_.respond(alert, config);
+  }
+
+ private:
+  WindowsProcessControl processes_;
+  WindowsRegistryEditor registry_;
+  WindowsQuarantineFiles files_;
+  WindowsProcessQuery query_;
+  Quarantine quarantine_;
+  AutoResponder responder_;
+};
+
+}  // namespace
+
 std::unique_ptr<Responder> WindowsPlatform::make_responder(const EngineShared&) {
-  return std::make_unique<NoResponder>();
+  return std::make_unique<WindowsResponder>();
 }
 
 std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared) {

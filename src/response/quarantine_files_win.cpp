@@ -49,8 +49,23 @@ bool WindowsQuarantineFiles::remove_forcibly(const std::filesystem::path& file) 
   if (!handle) return false;
   // POSIX semantics unlink the name at once even while others hold the file open.
   FileDispositionInfoEx info{kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadonly};
-  return SetFileInformationByHandle(handle.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx),
-                                    &info, sizeof info) != 0;
+  if (SetFileInformationByHandle(handle.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx),
+                                 &info, sizeof info)) {
+    return true;
+  }
+  // Systems before Windows 10 1709 (and Wine) lack the extended form: drop the
+  // read-only attribute and mark the file for deletion the classic way.
+  const DWORD err = GetLastError();
+  if (err != ERROR_INVALID_PARAMETER && err != ERROR_NOT_SUPPORTED &&
+      err != ERROR_INVALID_FUNCTION) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  FILE_DISPOSITION_INFO classic{TRUE};
+  return SetFileInformationByHandle(handle.get(), FileDispositionInfo, &classic, sizeof classic) != 0;
 }
 
 bool WindowsQuarantineFiles::write_text(const std::filesystem::path& file, std::string_view text) {

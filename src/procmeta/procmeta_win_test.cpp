@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "fileio/fileio.h"
+#include "procmeta/procmeta_win.h"
+#include "testsupport/win_test_support.h"
+#include "win/wide_win.h"
+
+namespace tarnwick {
+namespace {
+
+TEST(WindowsProcessQuery, ImagePathOfLiveProcessesOnly) {
+  WindowsProcessQuery query;
+  EXPECT_FALSE(query.query_image_path(0));
+  wchar_t own[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  EXPECT_EQ(query.query_image_path(GetCurrentProcessId()), win::narrow(std::wstring_view(own, n)));
+
+  const auto spin = testing::e2e_program(L"spin.exe");
+  DWORD gone_pid = 0;
+  {
+    testing::Child child(spin);
+    ASSERT_TRUE(child.started());
+    gone_pid = child.pid();
+    EXPECT_EQ(query.query_image_path(child.pid()), path_to_utf8(spin));
+    EXPECT_EQ(process_name(query, child.pid()), "spin.exe");
+  }
+  // Wine keeps an ended process queryable for a moment after its last handle
+  // is closed; Windows frees it at once.
+  bool gone = false;
+  for (int i = 0; i < 40 && !gone; ++i, Sleep(100)) gone = !query.query_image_path(gone_pid);
+  EXPECT_TRUE(gone);
+}
+
+TEST(WindowsSignatureCheck, OnlyAValidEmbeddedSignatureCounts) {
+  WindowsSignatureCheck trust;
+  const auto fixtures = testing::build_dir() / L"signed-fixture";
+  EXPECT_FALSE(trust.is_file_signed(""));
+  EXPECT_FALSE(trust.is_file_signed(path_to_utf8(fixtures / L"missing.exe")));
+  EXPECT_FALSE(trust.is_file_signed(path_to_utf8(testing::e2e_program(L"spin.exe"))));
+  EXPECT_TRUE(trust.is_file_signed(path_to_utf8(fixtures / L"signed.exe")));
+  EXPECT_FALSE(trust.is_file_signed(path_to_utf8(fixtures / L"tampered.exe")));
+}
+
+}  // namespace
+}  // namespace tarnwick

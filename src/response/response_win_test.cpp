@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fileio/fileio.h"
+#include "response/response_win.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/win_test_support.h"
+#include "win/handle_win.h"
+
+namespace tarnwick {
+namespace {
+
+int counter_in(const std::filesystem::path& file) {
+  const ReadResult r = read_file(file);
+  return r.status == ReadStatus::Ok && !r.bytes.empty() ? std::stoi(r.bytes) : -1;
+}
+
+TEST(WindowsProcessControl, SuspendFreezesAndKillEnds) {
+  testing::TempDir dir;
+  const auto progress = dir / "progress.txt";
+  testing::Child child(testing::e2e_program(L"spin.exe"), L"\"" + progress.wstring() + L"\"");
+  ASSERT_TRUE(child.started());
+  for (int i = 0; i < 100 && counter_in(progress) < 2; ++i) Sleep(50);
+  ASSERT_GE(counter_in(progress), 2);
+
+  WindowsProcessControl control;
+  ASSERT_TRUE(control.suspend(child.pid()));
+  Sleep(200);
+  const int frozen = counter_in(progress);
+  Sleep(500);
+  EXPECT_EQ(counter_in(progress), frozen);
+
+  EXPECT_TRUE(control.kill(child.pid()));
+  EXPECT_TRUE(child.exited_within(5000));
+  DWORD code = 0;
+  GetExitCodeProcess(child.handle(), &code);
+  EXPECT_EQ(code, 1u);
+}
+
+TEST(WindowsProcessControl, MissingProcessFails) {
+  WindowsProcessControl control;
+  // Pids are multiples of four; this one is never handed out.
+  EXPECT_FALSE(control.kill(0xFFFFFFF0u));
+  EXPECT_FALSE(control.suspend(0xFFFFFFF0u));
+}
+
+TEST(WindowsRegistryEditor, DeletesOnceAndPicksTheHiveByExactText) {
+  const wchar_t* subkey = L"Software\\TarnwickTest\\Run";
+  HKEY raw = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+            ERROR_SUCCESS);
+  win::RegKey key(raw);
+  const wchar_t data[] = L"C:\\evil.exe";
+  ASSERT_EQ(RegSetValueExW(key.get(), L"evil", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
+            ERROR_SUCCESS);
+
+  WindowsRegistryEditor editor;
+  // "hklm" is not "HKLM": the current user's hive, where the value is.
+  EXPECT_TRUE(editor.delete_value("hklm", "Software\\TarnwickTest\\Run", "evil"));
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"evil", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Run", "evil"));
+  EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Missing", "evil"));
+  key.reset();
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
+}
+
+TEST(WindowsQuarantineFiles, MoveCopyAndBothDeletions) {
+  testing::TempDir dir;
+  WindowsQuarantineFiles files;
+  const auto a = dir / "a.exe";
+  ASSERT_TRUE(write_file(a, "MZ12345"));
+  EXPECT_EQ(files.size(a), 7u);
+  EXPECT_FALSE(files.size(dir / "none"));
+
+  const auto folder = dir / "q" / "nested";
+  files.make_directories(folder);
+  ASSERT_TRUE(files.copy(a, folder / "c.bin"));
+  ASSERT_TRUE(files.write_text(folder / "b.bin", "old"));
+  ASSERT_TRUE(files.move_replacing(a, folder / "b.bin"));
+  EXPECT_EQ(read_file(folder / "b.bin").bytes, "MZ12345");
+  EXPECT_EQ(read_file(folder / "c.bin").bytes, "MZ12345");
+  EXPECT_FALSE(files.size(a));
+
+  const auto ro = dir / "readonly.exe";
+  ASSERT_TRUE(write_file(ro, "x"));
+  ASSERT_TRUE(SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(files.remove(ro), QuarantineFiles::DeleteResult::AccessDenied);
+  EXPECT_TRUE(files.remove_forcibly(ro));
+  EXPECT_FALSE(files.size(ro));
+  EXPECT_EQ(files.remove(dir / "none"), QuarantineFiles::DeleteResult::Failed);
+}
+
+}  // namespace
+}  // namespace tarnwick
