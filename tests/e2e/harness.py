@@ -148,3 +148,33 @@ class WineTestCase(unittest.TestCase):
         if not PREFIX or not os.path.isdir(PREFIX):
             self.fail("WINEPREFIX must name the booted test prefix (run through CTest)")
         reset_data_dir()
+
+
+def launch(windows_exe, *args):
+    """Starts a program inside the prefix; returns its Windows pid."""
+    pid_file = os.path.join(DRIVE_C, "users", "Public", "launched.pid")
+    if os.path.exists(pid_file):
+        os.remove(pid_file)
+    r = run(os.path.join(PROGRAMS, "launch.exe"), "C:\\users\\Public\\launched.pid", windows_exe, *args)
+    assert r.returncode == 0, "launch.exe failed with %d" % r.returncode
+    with open(pid_file) as f:
+        return int(f.read())
+
+
+def kill_windows_process(pid):
+    run("taskkill", "/F", "/PID", str(pid))
+
+
+def write_config(**values):
+    """A configuration holding only the given keys (the rest take defaults)."""
+    os.makedirs(DATA_DIR, exist_ok=True)
+    with open(CONFIG, "w") as f:
+        json.dump(values, f)
+
+
+def copy_program(name, windows_dest):
+    """Copies one of the test programs to a place inside the prefix."""
+    dest = host_path(windows_dest)
+    os.makedirs(os.path.dirname(dest), exist_ok=True)
+    shutil.copyfile(os.path.join(PROGRAMS, name), dest)
+    return dest
