@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "fileio/fileio.h"
+#include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/win_test_support.h"
@@ -61,6 +62,36 @@ TEST(WindowsRegistryEditor, DeletesOnceAndPicksTheHiveByExactText) {
   EXPECT_EQ(RegQueryValueExW(key.get(), L"evil", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Run", "evil"));
   EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Missing", "evil"));
+  key.reset();
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
+}
+
+// The whole response path for an autostart alert, against the real registry.
+TEST(AutoResponderOnWindows, DeleteRegValueRemovesTheAutostartValue) {
+  HKEY raw = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TarnwickTest\\Run", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &raw, nullptr),
+            ERROR_SUCCESS);
+  win::RegKey key(raw);
+  const wchar_t data[] = L"C:\\users\\Public\\updater.exe";
+  ASSERT_EQ(RegSetValueExW(key.get(), L"updater", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
+            ERROR_SUCCESS);
+
+  WindowsProcessControl processes;
+  WindowsRegistryEditor registry;
+  WindowsQuarantineFiles files;
+  WindowsProcessQuery query;
+  testing::TempDir dir;
+  Quarantine quarantine(files, dir.path(), [] { return std::chrono::system_clock::now(); });
+  AutoResponder responder(processes, registry, quarantine, query, GetCurrentProcessId());
+
+  Alert alert = make_alert(AlertSource::Persistence, Severity::Critical, "New autostart entry", std::string("d"));
+  alert.remediation = DeleteRegValue{"HKCU", "Software\\TarnwickTest\\Run", "updater"};
+  const auto report = responder.respond(alert, Config{});
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->title, "Threat blocked: persistence removed");
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"updater", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(responder.respond(alert, Config{})->title, "Auto-response: persistence removal failed");
   key.reset();
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
 }

@@ -1,0 +1,106 @@
+"""Automatic responses of the real engine to a process alert."""
+import json
+import os
+import shutil
+import time
+import unittest
+
+from harness import (DATA_DIR, DRIVE_C, Engine, WineTestCase, copy_program, kill_windows_process,
+                     launch, log_alerts, read_bytes, stats, wait_for, wine_process_args, write_config)
+
+FALLBACK_TITLE = "Process ETW unavailable \u2014 using snapshot fallback"
+DETECTION = "Credential dumping tool (Mimikatz)"
+WORK = os.path.join(DRIVE_C, "tarnwick-e2e")
+PROGRESS = os.path.join(WORK, "progress.txt")
+
+
+def titles():
+    return [a["title"] for a in log_alerts()]
+
+
+def progress():
+    data = read_bytes(PROGRESS)
+    return int(data) if data else -1
+
+
+def mimikatz_running():
+    return any("mimikatz.exe" in a for a in wine_process_args())
+
+
+class AutoResponse(WineTestCase):
+    def setUp(self):
+        super().setUp()
+        shutil.rmtree(WORK, ignore_errors=True)
+        self.pid = None
+
+    def tearDown(self):
+        if self.pid:
+            kill_windows_process(self.pid)
+        shutil.rmtree(WORK, ignore_errors=True)
+
+    def start_mimikatz(self):
+        self.assertTrue(wait_for(lambda: FALLBACK_TITLE in titles(), 10))
+        time.sleep(1)  # past the baseline snapshot
+        copy_program("spin.exe", "C:\\tarnwick-e2e\\mimikatz.exe")
+        self.pid = launch("C:\\tarnwick-e2e\\mimikatz.exe", "C:\\tarnwick-e2e\\progress.txt")
+        self.assertTrue(wait_for(lambda: progress() >= 0, 10))
+
+    def test_critical_process_is_suspended(self):
+        write_config(auto_response_enabled=True)
+        with Engine():
+            self.start_mimikatz()
+            report = "Threat blocked: process suspended"
+            self.assertTrue(wait_for(lambda: report in titles(), 10), titles())
+            order = titles()
+            self.assertLess(order.index(DETECTION), order.index(report))
+            alert = [a for a in log_alerts() if a["title"] == report][0]
+            self.assertEqual(alert["severity"], "High")
+            self.assertEqual(alert["source"], "System")
+            self.assertTrue(alert["detail"].startswith(
+                "Process: mimikatz.exe (PID %d)\nPath: C:\\tarnwick-e2e\\mimikatz.exe\n"
+                "Detection: %s\n" % (self.pid, DETECTION)), alert["detail"])
+            self.assertTrue(alert["detail"].endswith(
+                "\nAction: process SUSPENDED (frozen, reversible). Resume or kill it from the dashboard."))
+            # Frozen: its counter no longer moves, though the process is still there.
+            time.sleep(0.5)
+            frozen = progress()
+            time.sleep(1.0)
+            self.assertEqual(progress(), frozen)
+            self.assertTrue(mimikatz_running())
+            # The snapshot is rewritten right after the action.
+            self.assertEqual(stats()["actions"], 1)
+            self.assertEqual(stats()["quarantined"], 0)
+
+    def test_critical_process_is_terminated_and_quarantined(self):
+        write_config(auto_response_enabled=True, auto_kill_on_critical=True, auto_quarantine=True)
+        original = os.path.join(WORK, "mimikatz.exe")
+        with Engine():
+            self.start_mimikatz()
+            size = os.path.getsize(original)
+            report = "Threat blocked: terminated & quarantined"
+            self.assertTrue(wait_for(lambda: report in titles(), 10), titles())
+            self.assertTrue(wait_for(lambda: not mimikatz_running(), 10))
+            self.pid = None
+            self.assertFalse(os.path.exists(original))
+
+            detail = [a for a in log_alerts() if a["title"] == report][0]["detail"]
+            marker = "moved to quarantine (id "
+            ident = detail[detail.index(marker) + len(marker):].split(")")[0]
+            self.assertRegex(ident, r"^q\d+_\d+$")
+            folder = os.path.join(DATA_DIR, "quarantine")
+            self.assertEqual(sorted(os.listdir(folder)), [ident + ".bin", ident + ".json"])
+            self.assertEqual(os.path.getsize(os.path.join(folder, ident + ".bin")), size)
+            record_text = read_bytes(os.path.join(folder, ident + ".json"))
+            self.assertFalse(record_text.endswith(b"\n"))
+            record = json.loads(record_text)
+            self.assertEqual(list(record), ["id", "original_path", "reason", "ts_unix", "size"])
+            self.assertEqual(record["id"], ident)
+            self.assertEqual(record["original_path"], "C:\\tarnwick-e2e\\mimikatz.exe")
+            self.assertEqual(record["reason"], DETECTION)
+            self.assertEqual(record["size"], size)
+            self.assertEqual(stats()["actions"], 1)
+            self.assertEqual(stats()["quarantined"], 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
