@@ -1,7 +1,8 @@
 #include "notify/notify_win.h"
 
-#include <roapi.h>
 #include <windows.h>
+// After windows.h, which they rely on.
+#include <roapi.h>
 #include <winstring.h>
 
 #include "notify/winrt_toast_abi_win.h"

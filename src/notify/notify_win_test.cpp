@@ -1,9 +1,10 @@
 #include "notify/notify_win.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which they rely on.
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <chrono>
 #include <filesystem>

@@ -5,9 +5,10 @@
 // the slots we call sit where the system expects them; types we never touch
 // are passed as opaque pointers. Only toast_win.cpp includes this.
 
+#include <windows.h>
+// After windows.h, which they rely on.
 #include <hstring.h>
 #include <inspectable.h>
-#include <windows.h>
 
 namespace tarnwick::winrt_abi {
 

@@ -3,8 +3,9 @@
 // file types of its standard handles) to the file named by
 // TARNWICK_CURL_RECORD, then exits. It sends nothing anywhere.
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it relies on.
+#include <shellapi.h>
 
 #include <string>
 
