@@ -39,6 +39,10 @@ foreach(src IN LISTS E2E_PROGRAMS)
   set_target_properties(${prog} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/e2e-programs)
   list(APPEND E2E_PROGRAM_TARGETS ${prog})
 endforeach()
+# Some platform tests start these programs (found beside the test binary).
+if(E2E_PROGRAM_TARGETS)
+  add_dependencies(tarnwick_win_tests ${E2E_PROGRAM_TARGETS})
+endif()
 
 # One Wine prefix per test run, booted by the first test and ended by the last.
 set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)

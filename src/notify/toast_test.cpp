@@ -1,0 +1,140 @@
+#include "notify/toast.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+Alert alert(AlertSource source, Severity severity, std::string title, std::string detail) {
+  return make_alert(source, severity, title, std::move(detail));
+}
+
+TEST(ToastXml, CriticalProcessAlertByteForByte) {
+  const Alert a = with_mitre(
+      alert(AlertSource::Process, Severity::Critical, "Suspicious child process (possible exploit)",
+            "WINWORD.EXE spawned powershell.exe (pid 4242). Cmdline: powershell -enc SQBFAFgA"),
+      "T1059 (Command & Scripting Interpreter)", 8.8f);
+  const std::string expected =
+      "<toast duration=\"long\" >\n"
+      "                    <visual>\n"
+      "                        <binding template=\"ToastGeneric\">\n"
+      "                        \n"
+      "                        "
+      "<text id=\"1\">Tarnwick \u00B7 CRITICAL \u00B7 PROC</text>"
+      "<text id=\"2\">Suspicious child process (possible exploit)</text>"
+      "<text id=\"3\">WINWORD.EXE spawned powershell.exe (pid 4242). Cmdline: powershell -enc "
+      "SQBFAFgA&#xA;&#xA;MITRE ATT&amp;CK: T1059 (Command &amp; Scripting Interpreter)  \u00B7  "
+      "CVSS 8.8 (High)</text>\n"
+      "                        </binding>\n"
+      "                    </visual>\n"
+      "                    \n"
+      "                </toast>";
+  EXPECT_EQ(toast_xml(a, 10), expected);
+}
+
+TEST(ToastXml, MediumAlertIsShortAndEscaped) {
+  const Alert a = alert(AlertSource::Dns, Severity::Medium, "a<b & \"c\" 'd'>",
+                        "line one\r\nline two\ttabbed & <done>");
+  const std::string expected =
+      "<toast duration=\"short\" >\n"
+      "                    <visual>\n"
+      "                        <binding template=\"ToastGeneric\">\n"
+      "                        \n"
+      "                        "
+      "<text id=\"1\">Tarnwick \u00B7 MEDIUM \u00B7 DNS</text>"
+      "<text id=\"2\">a&lt;b &amp; &quot;c&quot; &apos;d&apos;&gt;</text>"
+      "<text id=\"3\">line one&#xD;&#xA;line two\ttabbed &amp; &lt;done&gt;</text>\n"
+      "                        </binding>\n"
+      "                    </visual>\n"
+      "                    \n"
+      "                </toast>";
+  EXPECT_EQ(toast_xml(a, 10), expected);
+}
+
+TEST(ToastXml, OlderSystemsGetTheText04Template) {
+  const Alert a = alert(AlertSource::System, Severity::Info, "t", "d");
+  const std::string xml = toast_xml(a, 6);
+  EXPECT_NE(xml.find("\n                        <binding template=\"ToastText04\">\n"),
+            std::string::npos)
+      << xml;
+  EXPECT_EQ(xml.find("ToastGeneric"), std::string::npos);
+
+  const struct {
+    uint32_t major;
+    std::string_view expected;
+  } cases[] = {{0, "ToastText04"}, {6, "ToastText04"}, {7, "ToastGeneric"}, {10, "ToastGeneric"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.major);
+    EXPECT_EQ(toast_template(c.major), c.expected);
+  }
+}
+
+TEST(ToastXml, DurationIsLongFromHighOn) {
+  const struct {
+    Severity severity;
+    bool long_duration;
+  } cases[] = {{Severity::Info, false},
+               {Severity::Low, false},
+               {Severity::Medium, false},
+               {Severity::High, true},
+               {Severity::Critical, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(severity_name(c.severity));
+    const std::string xml = toast_xml(alert(AlertSource::Files, c.severity, "t", "d"), 10);
+    const std::string first_line = xml.substr(0, xml.find('\n'));
+    EXPECT_EQ(first_line,
+              c.long_duration ? "<toast duration=\"long\" >" : "<toast duration=\"short\" >");
+  }
+}
+
+TEST(ToastXml, DetailIsShortenedBeforeItIsEscaped) {
+  // Shortening must count the detail's own characters, not its entities,
+  // and must never cut an entity in two.
+  const std::string exactly(160, '<');
+  std::string escaped;
+  for (int i = 0; i < 160; ++i) escaped += "&lt;";
+  const struct {
+    const char* name;
+    std::string detail;
+    std::string shown;
+  } cases[] = {
+      {"160 characters whole", exactly, escaped},
+      {"161 characters cut", exactly + "<", escaped + "\u2026"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string xml = toast_xml(alert(AlertSource::Files, Severity::High, "t", c.detail), 10);
+    EXPECT_NE(xml.find("<text id=\"3\">" + c.shown + "</text>\n"), std::string::npos);
+  }
+}
+
+TEST(XmlEscape, EntitiesAndCharactersXmlCannotHold) {
+  const struct {
+    const char* name;
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"plain and non-ASCII pass", "caf\u00E9 \U0001F680 \u00B7", "caf\u00E9 \U0001F680 \u00B7"},
+      {"the seven escapes", "&<>\"'\r\n", "&amp;&lt;&gt;&quot;&apos;&#xD;&#xA;"},
+      {"tab passes", "a\tb", "a\tb"},
+      {"entity text is escaped again", "&amp;", "&amp;amp;"},
+      {"C0 controls",
+       std::string("a\x01"
+                   "b\x1b[31m",
+                   8) +
+           std::string(1, '\0'),
+       "a\uFFFDb\uFFFD[31m\uFFFD"},
+      {"noncharacters", "\xEF\xBF\xBE\xEF\xBF\xBF", "\uFFFD\uFFFD"},
+      {"ill-formed UTF-8", "a\xFF\xC3", "a\uFFFD\uFFFD"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(xml_escape(c.in), c.out);
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick
