@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "engine/console_win.h"
+#include "notify/notify_win.h"
 #include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"
@@ -23,7 +24,7 @@ DetectorFn WindowsPlatform::make_detector(std::string_view, const EngineShared& 
 }
 
 std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
-  return std::make_unique<NoNotifier>();
+  return std::make_unique<WindowsNotifier>();
 }
 
 namespace {

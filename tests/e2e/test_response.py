@@ -102,5 +102,56 @@ class AutoResponse(WineTestCase):
             self.assertEqual(stats()["quarantined"], 1)
 
 
+class Push(WineTestCase):
+    BIN = os.path.join(DRIVE_C, "tarnwick-bin")
+    RECORD = os.path.join(WORK, "curl.jsonl")
+
+    def setUp(self):
+        super().setUp()
+        shutil.rmtree(WORK, ignore_errors=True)
+        os.makedirs(WORK)
+        copy_program("curl.exe", "C:\\tarnwick-bin\\curl.exe")
+        self.pids = []
+
+    def tearDown(self):
+        for pid in self.pids:
+            kill_windows_process(pid)
+        shutil.rmtree(WORK, ignore_errors=True)
+        shutil.rmtree(self.BIN, ignore_errors=True)
+
+    def records(self):
+        data = read_bytes(self.RECORD)
+        return [json.loads(line) for line in data.decode().splitlines()] if data else []
+
+    def test_only_critical_process_alerts_are_pushed(self):
+        write_config(ntfy_topic="tarnwick-e2e", ntfy_server="https://ntfy.example///")
+        env = {"WINEPATH": "C:\\tarnwick-bin", "TARNWICK_CURL_RECORD": "C:\\tarnwick-e2e\\curl.jsonl"}
+        with Engine(env=env):
+            self.assertTrue(wait_for(lambda: FALLBACK_TITLE in titles(), 10))
+            time.sleep(1)
+            copy_program("spin.exe", "C:\\tarnwick-e2e\\ngrok.exe")
+            self.pids.append(launch("C:\\tarnwick-e2e\\ngrok.exe"))
+            self.assertTrue(wait_for(lambda: "Tunnel / RAT process launched" in titles(), 10))
+            copy_program("spin.exe", "C:\\tarnwick-e2e\\mimikatz.exe")
+            self.pids.append(launch("C:\\tarnwick-e2e\\mimikatz.exe"))
+            self.assertTrue(wait_for(lambda: DETECTION in titles(), 10))
+            self.assertTrue(wait_for(self.records, 10))
+            time.sleep(1)
+            detail = [a for a in log_alerts() if a["title"] == DETECTION][0]["detail"]
+        records = self.records()
+        self.assertEqual(len(records), 1, records)
+        self.assertEqual(records[0]["argv"][1:], [
+            "-s", "--max-time", "8",
+            "-H", "Title: Tarnwick: " + DETECTION,
+            "-H", "Priority: urgent",
+            "-H", "Tags: rotating_light",
+            "--data-raw", detail,
+            "https://ntfy.example/tarnwick-e2e",
+        ])
+        # Output and errors go to the null device (a character device).
+        self.assertEqual(records[0]["stdout_type"], 2)
+        self.assertEqual(records[0]["stderr_type"], 2)
+
+
 if __name__ == "__main__":
     unittest.main()
