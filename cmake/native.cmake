@@ -30,3 +30,10 @@ if(benchmark_FOUND AND BENCH_SOURCES)
   add_executable(tarnwick_bench ${BENCH_SOURCES})
   target_link_libraries(tarnwick_bench PRIVATE tarnwick_core benchmark::benchmark benchmark::benchmark_main)
 endif()
+
+if(TARGET tarnwick-replay)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME replay_tool
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/replay/check-replay
+                   ${CMAKE_SOURCE_DIR}/tests/fixtures/replay $<TARGET_FILE:tarnwick-replay>)
+endif()

@@ -72,6 +72,11 @@ add_wine_test(windows_platform_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
 set_tests_properties(windows_platform_tests PROPERTIES FIXTURES_REQUIRED "wine;signed")
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+if(TARGET tarnwick-replay)
+  add_wine_test(windows_replay_tool ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/replay/check-replay
+                ${CMAKE_SOURCE_DIR}/tests/fixtures/replay ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
+                $<TARGET_FILE:tarnwick-replay>)
+endif()
 file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(scenario IN LISTS E2E_SCENARIOS)
   get_filename_component(scenario_name ${scenario} NAME_WE)

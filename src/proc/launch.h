@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/alert_queue.h"
 #include "procmeta/procmeta.h"
