@@ -3,7 +3,10 @@
 #include <iostream>
 
 #include "engine/console_win.h"
+#include "etw/trace_win.h"
 #include "notify/notify_win.h"
+#include "proc/detector.h"
+#include "proc/process_table_win.h"
 #include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"
@@ -17,7 +20,26 @@ void WindowsPlatform::install_console_handler(std::shared_ptr<EngineFlags> flags
   tarnwick::install_console_handler(std::move(flags), std::move(queue));
 }
 
-DetectorFn WindowsPlatform::make_detector(std::string_view, const EngineShared& shared) {
+namespace {
+
+void run_windows_process_detector(AlertQueue& queue, const EngineFlags& flags) {
+  WindowsTraceFactory traces;
+  WindowsProcessTable table;
+  WindowsProcessQuery query;
+  WindowsSignatureCheck trust;
+  QueueOut out(queue);
+  ProcessDetectorParts parts{traces, table, query, trust, out, flags, stop_aware_sleeper(flags)};
+  run_process_detector(parts);
+}
+
+}  // namespace
+
+DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineShared& shared) {
+  if (name == "process") {
+    return [queue = shared.queue, flags = shared.flags] {
+      run_windows_process_detector(*queue, *flags);
+    };
+  }
   // Placeholder until the detector is built: it waits for `stop`, so its
   // supervisor neither restarts it nor prints anything.
   return [flags = shared.flags] { placeholder_until_stop(*flags); };

@@ -155,14 +155,19 @@ def launch(windows_exe, *args):
     pid_file = os.path.join(DRIVE_C, "users", "Public", "launched.pid")
     if os.path.exists(pid_file):
         os.remove(pid_file)
-    r = run(os.path.join(PROGRAMS, "launch.exe"), "C:\\users\\Public\\launched.pid", windows_exe, *args)
+    # The started program may keep Wine's standard handles: capture nothing,
+    # or the wait would last as long as the program.
+    r = subprocess.run(["wine", os.path.join(PROGRAMS, "launch.exe"), "C:\\users\\Public\\launched.pid",
+                        windows_exe, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, env=wine_env(), timeout=60)
     assert r.returncode == 0, "launch.exe failed with %d" % r.returncode
     with open(pid_file) as f:
         return int(f.read())
 
 
 def kill_windows_process(pid):
-    run("taskkill", "/F", "/PID", str(pid))
+    subprocess.run(["wine", "taskkill", "/F", "/PID", str(pid)], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=wine_env(), timeout=60)
 
 
 def write_config(**values):
