@@ -46,37 +46,49 @@ TEST(WindowsProcessControl, MissingProcessFails) {
   EXPECT_FALSE(control.suspend(0xFFFFFFF0u));
 }
 
-TEST(WindowsRegistryEditor, DeletesOnceAndPicksTheHiveByExactText) {
-  const wchar_t* subkey = L"Software\\TarnwickTest\\Run";
-  HKEY raw = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  win::RegKey key(raw);
-  const wchar_t data[] = L"C:\\evil.exe";
-  ASSERT_EQ(RegSetValueExW(key.get(), L"evil", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
-            ERROR_SUCCESS);
+// HKCU\Software\TarnwickTest\Run holding one text value; the whole
+// TarnwickTest key is removed when the test ends.
+class TestRunKey {
+ public:
+  explicit TestRunKey(const wchar_t* value_name) : value_(value_name) {
+    HKEY raw = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TarnwickTest\\Run", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &raw, nullptr);
+    key_.reset(raw);
+    const wchar_t data[] = L"C:\\users\\Public\\updater.exe";
+    created_ = key_ && RegSetValueExW(key_.get(), value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                      sizeof data) == ERROR_SUCCESS;
+  }
+  ~TestRunKey() {
+    key_.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
+  }
+  bool created() const { return created_; }
+  bool value_present() const {
+    return RegQueryValueExW(key_.get(), value_, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  }
 
+ private:
+  const wchar_t* value_;
+  win::RegKey key_;
+  bool created_ = false;
+};
+
+TEST(WindowsRegistryEditor, DeletesOnceAndPicksTheHiveByExactText) {
+  TestRunKey key(L"evil");
+  ASSERT_TRUE(key.created());
   WindowsRegistryEditor editor;
   // "hklm" is not "HKLM": the current user's hive, where the value is.
   EXPECT_TRUE(editor.delete_value("hklm", "Software\\TarnwickTest\\Run", "evil"));
-  EXPECT_EQ(RegQueryValueExW(key.get(), L"evil", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(key.value_present());
   EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Run", "evil"));
   EXPECT_FALSE(editor.delete_value("HKCU", "Software\\TarnwickTest\\Missing", "evil"));
-  key.reset();
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
 }
 
 // The whole response path for an autostart alert, against the real registry.
 TEST(AutoResponderOnWindows, DeleteRegValueRemovesTheAutostartValue) {
-  HKEY raw = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TarnwickTest\\Run", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  win::RegKey key(raw);
-  const wchar_t data[] = L"C:\\users\\Public\\updater.exe";
-  ASSERT_EQ(RegSetValueExW(key.get(), L"updater", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
-            ERROR_SUCCESS);
-
+  TestRunKey key(L"updater");
+  ASSERT_TRUE(key.created());
   WindowsProcessControl processes;
   WindowsRegistryEditor registry;
   WindowsQuarantineFiles files;
@@ -90,10 +102,8 @@ TEST(AutoResponderOnWindows, DeleteRegValueRemovesTheAutostartValue) {
   const auto report = responder.respond(alert, Config{});
   ASSERT_TRUE(report);
   EXPECT_EQ(report->title, "Threat blocked: persistence removed");
-  EXPECT_EQ(RegQueryValueExW(key.get(), L"updater", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(key.value_present());
   EXPECT_EQ(responder.respond(alert, Config{})->title, "Auto-response: persistence removal failed");
-  key.reset();
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
 }
 
 TEST(WindowsQuarantineFiles, MoveCopyAndBothDeletions) {
