@@ -27,6 +27,11 @@ class SignatureCheck {
   virtual bool is_file_signed(std::string_view path) const = 0;
 };
 
+// A path the Win32 file functions can open: an NT device path as the kernel
+// reports process images ("\Device\HarddiskVolume3\...") is reached through
+// the "\\?\GLOBALROOT" prefix; every other path is returned unchanged.
+std::string win32_openable_path(std::string_view path);
+
 // The file-name part of query_image_path(pid), case as reported.
 std::optional<std::string> process_name(const ProcessQuery& query, uint32_t pid);
 

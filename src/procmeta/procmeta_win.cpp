@@ -23,8 +23,11 @@ std::optional<std::string> WindowsProcessQuery::query_image_path(uint32_t pid) c
 }
 
 bool WindowsSignatureCheck::is_file_signed(std::string_view path) const {
-  if (path.empty()) return false;
-  const std::wstring wide = win::widen(path);
+  // A NUL would end the path early and name another file.
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  // Real-time process events name images by NT device path, which the file
+  // functions behind the trust check cannot open as it stands.
+  const std::wstring wide = win::widen(win32_openable_path(path));
 
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof file;
