@@ -47,7 +47,6 @@ endif()
 # One Wine prefix per test run, booted by the first test and ended by the last.
 set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 set(WINE_ENV WINEPREFIX=${WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine/wine-run)
 
 add_test(NAME wine_prefix_setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/prefix-setup ${WINE_PREFIX})
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${WINE_ENV}")
@@ -65,10 +64,9 @@ add_test(NAME signed_fixture_setup
                  ${CMAKE_BINARY_DIR}/signed-fixture)
 set_tests_properties(signed_fixture_setup PROPERTIES FIXTURES_SETUP signed)
 
-add_wine_test(windows_unit_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
-              $<TARGET_FILE:tarnwick_unit_tests> --gtest_brief=1)
-add_wine_test(windows_platform_tests ${CMAKE_SOURCE_DIR}/tests/wine/wine-run
-              $<TARGET_FILE:tarnwick_win_tests> --gtest_brief=1)
+# Test programs named by target run through the toolchain's emulator (Wine).
+add_wine_test(windows_unit_tests tarnwick_unit_tests --gtest_brief=1)
+add_wine_test(windows_platform_tests tarnwick_win_tests --gtest_brief=1)
 set_tests_properties(windows_platform_tests PROPERTIES FIXTURES_REQUIRED "wine;signed")
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
