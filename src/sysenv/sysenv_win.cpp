@@ -3,26 +3,10 @@
 #include <vector>
 
 #include "sysenv/sysenv.h"
+#include "text/text.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
-
-namespace {
-
-bool has_lone_surrogate(std::wstring_view s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    const wchar_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
 
 std::optional<std::string> get_env(std::string_view name) {
   const std::wstring wname = win::widen(name);
@@ -41,7 +25,9 @@ std::optional<std::string> get_env(std::string_view name) {
     }
     value.assign(got, L'\0');  // too small: `got` is the size needed
   }
-  if (has_lone_surrogate(value)) return std::nullopt;
+  if (!is_valid_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(value.data()), value.size()))) {
+    return std::nullopt;
+  }
   return win::narrow(value);
 }
 

@@ -18,6 +18,8 @@ std::string utf16_to_utf8(std::u16string_view utf16);
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool is_valid_utf8(std::string_view bytes);
+// True when every surrogate is part of a pair.
+bool is_valid_utf16(std::u16string_view units);
 
 // Full default lower-casing: simple mappings, the unconditional special
 // mappings (U+0130 becomes "i" + U+0307) and the Final_Sigma rule. Invalid

@@ -38,6 +38,17 @@ TEST(Utf16ToUtf8, ReplacesUnpairedSurrogates) {
   EXPECT_EQ(utf16_to_utf8(high_at_end), "x\xEF\xBF\xBD");
 }
 
+TEST(Utf16, ValidityCheck) {
+  const char16_t pair[] = {u'a', 0xD83D, 0xDE00, 0};
+  const char16_t lone_high[] = {0xD83D, u'b', 0};
+  const char16_t lone_low[] = {0xDE00, 0};
+  const char16_t high_at_end[] = {u'x', 0xD800, 0};
+  EXPECT_TRUE(is_valid_utf16(pair));
+  EXPECT_FALSE(is_valid_utf16(lone_high));
+  EXPECT_FALSE(is_valid_utf16(lone_low));
+  EXPECT_FALSE(is_valid_utf16(high_at_end));
+}
+
 TEST(Utf8, ValidityCheck) {
   EXPECT_TRUE(is_valid_utf8("plain \xC3\xA9 \xEF\xBF\xBD"));
   EXPECT_FALSE(is_valid_utf8("\xC3"));

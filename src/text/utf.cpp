@@ -134,6 +134,19 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+bool is_valid_utf16(std::u16string_view units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string_view utf8_prefix(std::string_view text, size_t max_bytes) {
   if (text.size() <= max_bytes) return text;
   size_t cut = max_bytes;

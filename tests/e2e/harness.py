@@ -22,6 +22,7 @@ LOG = os.path.join(DATA_DIR, "Tarnwick.log.jsonl")
 STATS = os.path.join(DATA_DIR, "Tarnwick.stats.json")
 CONFIG = os.path.join(DATA_DIR, "Tarnwick.config.json")
 # Wine gives services ProgramData=C:\users\Public, unlike Windows.
+FALLBACK_TITLE = "Process ETW unavailable \u2014 using snapshot fallback"
 SERVICE_DATA_DIR = os.path.join(DRIVE_C, "users", "Public", "Tarnwick")
 
 
@@ -183,3 +184,11 @@ def copy_program(name, windows_dest):
     os.makedirs(os.path.dirname(dest), exist_ok=True)
     shutil.copyfile(os.path.join(PROGRAMS, name), dest)
     return dest
+
+
+def wait_past_baseline(timeout=10):
+    """Waits for the process detector's fallback alert, then for the baseline
+    snapshot that follows it, so that programs started next count as new."""
+    ok = wait_for(lambda: FALLBACK_TITLE in titles(), timeout)
+    time.sleep(1)
+    return ok

@@ -5,10 +5,8 @@ import shutil
 import time
 import unittest
 
-from harness import (DRIVE_C, Engine, WineTestCase, copy_program, kill_windows_process, launch,
-                     log_alerts, wait_for)
-
-FALLBACK_TITLE = "Process ETW unavailable \u2014 using snapshot fallback"
+from harness import (DRIVE_C, FALLBACK_TITLE, Engine, WineTestCase, copy_program,
+                     kill_windows_process, launch, log_alerts, wait_for)
 # One 3 s polling period, plus the time a start takes under Wine.
 POLL = 8
 

@@ -6,16 +6,12 @@ import time
 import unittest
 
 from harness import (DATA_DIR, DRIVE_C, Engine, WineTestCase, copy_program, kill_windows_process,
-                     launch, log_alerts, read_bytes, stats, wait_for, wine_process_args, write_config)
+                     launch, log_alerts, read_bytes, stats, titles, wait_for, wait_past_baseline,
+                     wine_process_args, write_config)
 
-FALLBACK_TITLE = "Process ETW unavailable \u2014 using snapshot fallback"
 DETECTION = "Credential dumping tool (Mimikatz)"
 WORK = os.path.join(DRIVE_C, "tarnwick-e2e")
 PROGRESS = os.path.join(WORK, "progress.txt")
-
-
-def titles():
-    return [a["title"] for a in log_alerts()]
 
 
 def progress():
@@ -39,8 +35,7 @@ class AutoResponse(WineTestCase):
         shutil.rmtree(WORK, ignore_errors=True)
 
     def start_mimikatz(self):
-        self.assertTrue(wait_for(lambda: FALLBACK_TITLE in titles(), 10))
-        time.sleep(1)  # past the baseline snapshot
+        self.assertTrue(wait_past_baseline())
         copy_program("spin.exe", "C:\\tarnwick-e2e\\mimikatz.exe")
         self.pid = launch("C:\\tarnwick-e2e\\mimikatz.exe", "C:\\tarnwick-e2e\\progress.txt")
         self.assertTrue(wait_for(lambda: progress() >= 0, 10))
@@ -127,8 +122,7 @@ class Push(WineTestCase):
         write_config(ntfy_topic="tarnwick-e2e", ntfy_server="https://ntfy.example///")
         env = {"WINEPATH": "C:\\tarnwick-bin", "TARNWICK_CURL_RECORD": "C:\\tarnwick-e2e\\curl.jsonl"}
         with Engine(env=env):
-            self.assertTrue(wait_for(lambda: FALLBACK_TITLE in titles(), 10))
-            time.sleep(1)
+            self.assertTrue(wait_past_baseline())
             copy_program("spin.exe", "C:\\tarnwick-e2e\\ngrok.exe")
             self.pids.append(launch("C:\\tarnwick-e2e\\ngrok.exe"))
             self.assertTrue(wait_for(lambda: "Tunnel / RAT process launched" in titles(), 10))
