@@ -6,7 +6,6 @@
 #include "etw/trace_win.h"
 #include "notify/notify_win.h"
 #include "proc/detector.h"
-#include "proc/process_table_win.h"
 #include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"

@@ -27,16 +27,6 @@ inline constexpr const char* kProcessFallbackTitle =
 
 using LaunchHandler = std::function<void(const ProcessLaunch&)>;
 
-// pid -> executable file name, as one snapshot of the process list saw it.
-using ProcessSnapshot = std::map<uint32_t, std::string>;
-
-class ProcessTable {
- public:
-  virtual ~ProcessTable() = default;
-  // Empty when the snapshot cannot be taken.
-  virtual ProcessSnapshot snapshot() = 0;
-};
-
 // The launch in a process-start event (Id 1); nothing for other events or
 // when the event's schema is unknown.
 std::optional<ProcessLaunch> launch_from_event(const TraceEventView& event);

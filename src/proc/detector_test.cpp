@@ -82,17 +82,6 @@ TEST(ProcessFallbackAlert, NamesTheFailedStep) {
   EXPECT_FALSE(a.pid);
 }
 
-class ScriptedTable final : public ProcessTable {
- public:
-  std::deque<ProcessSnapshot> script;
-  ProcessSnapshot snapshot() override {
-    if (script.empty()) return {};
-    ProcessSnapshot s = std::move(script.front());
-    script.pop_front();
-    return s;
-  }
-};
-
 struct FallbackRun {
   std::vector<ProcessLaunch> launches;
   std::vector<long long> waits;
@@ -100,7 +89,7 @@ struct FallbackRun {
 
 // Runs the fallback over the scripted snapshots; the sleeper ends it after the
 // last one and may toggle game mode before given waits.
-FallbackRun run_fallback(ScriptedTable& table, testing::FakeProcessQuery& query, EngineFlags& flags,
+FallbackRun run_fallback(testing::FakeProcessTable& table, testing::FakeProcessQuery& query, EngineFlags& flags,
                          std::map<size_t, bool> game_mode_before_wait = {}) {
   FallbackRun run;
   const size_t rounds = table.script.size();
@@ -117,7 +106,7 @@ FallbackRun run_fallback(ScriptedTable& table, testing::FakeProcessQuery& query,
 }
 
 TEST(SnapshotFallback, EvaluatesOnlyNewPidsAfterTheBaseline) {
-  ScriptedTable table;
+  testing::FakeProcessTable table;
   table.script = {
       {{4, "System"}, {100, "explorer.exe"}},                       // baseline
       {{4, "System"}, {100, "explorer.exe"}, {200, "mimikatz.exe"}},
@@ -138,7 +127,7 @@ TEST(SnapshotFallback, EvaluatesOnlyNewPidsAfterTheBaseline) {
 }
 
 TEST(SnapshotFallback, AFailedSnapshotMakesEveryProcessNewAtTheNextGoodOne) {
-  ScriptedTable table;
+  testing::FakeProcessTable table;
   table.script = {{{4, "System"}, {100, "a.exe"}}, {}, {{4, "System"}, {100, "a.exe"}}};
   testing::FakeProcessQuery query;
   EngineFlags flags;
@@ -149,7 +138,7 @@ TEST(SnapshotFallback, AFailedSnapshotMakesEveryProcessNewAtTheNextGoodOne) {
 }
 
 TEST(SnapshotFallback, GameModeIsReadBeforeEachWait) {
-  ScriptedTable table;
+  testing::FakeProcessTable table;
   table.script = {{}, {}, {}, {}, {}};
   testing::FakeProcessQuery query;
   EngineFlags flags;

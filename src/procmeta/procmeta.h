@@ -1,10 +1,11 @@
 #pragma once
 // Facts about running processes and files that several detectors share: the
-// full image path of a pid, its file name, and whether a file carries a valid
-// embedded signature. No state, no cache: every call asks the system anew.
+// process list, the full image path of a pid, its file name, and whether a
+// file carries a valid embedded signature. No state, no cache: every call asks the system anew.
 // Safe from any thread.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,18 @@ class ProcessQuery {
   // The Win32 image path of `pid`; nothing for pid 0, a process that is gone,
   // one that cannot be opened, or a path longer than 260 UTF-16 units.
   virtual std::optional<std::string> query_image_path(uint32_t pid) const = 0;
+};
+
+// pid -> executable file name (as the system reports it), as one snapshot of
+// the process list saw it.
+using ProcessSnapshot = std::map<uint32_t, std::string>;
+
+// The list of running processes, shared by every detector that walks it.
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  // Empty when the snapshot cannot be taken.
+  virtual ProcessSnapshot snapshot() = 0;
 };
 
 class SignatureCheck {

@@ -1,6 +1,8 @@
 #pragma once
-// In-memory stand-ins for the process and signature queries. Tests only.
+// In-memory stand-ins for the process list, process and signature queries.
+// Tests only.
 
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -17,6 +19,18 @@ class FakeProcessQuery final : public ProcessQuery {
     auto it = paths.find(pid);
     if (pid == 0 || it == paths.end()) return std::nullopt;
     return it->second;
+  }
+};
+
+// Hands out scripted snapshots in order, then empty ones.
+class FakeProcessTable final : public ProcessTable {
+ public:
+  std::deque<ProcessSnapshot> script;
+  ProcessSnapshot snapshot() override {
+    if (script.empty()) return {};
+    ProcessSnapshot s = std::move(script.front());
+    script.pop_front();
+    return s;
   }
 };
 

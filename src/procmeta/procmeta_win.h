@@ -1,5 +1,5 @@
 #pragma once
-// The real process and signature queries.
+// The real process list, process and signature queries.
 
 #include "procmeta/procmeta.h"
 
@@ -8,6 +8,12 @@ namespace tarnwick {
 class WindowsProcessQuery final : public ProcessQuery {
  public:
   std::optional<std::string> query_image_path(uint32_t pid) const override;
+};
+
+// The process list from a Toolhelp snapshot.
+class WindowsProcessTable final : public ProcessTable {
+ public:
+  ProcessSnapshot snapshot() override;
 };
 
 class WindowsSignatureCheck final : public SignatureCheck {

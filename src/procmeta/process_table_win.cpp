@@ -1,10 +1,9 @@
-#include "proc/process_table_win.h"
-
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
 
+#include "procmeta/procmeta_win.h"
 #include "win/handle_win.h"
 #include "win/wide_win.h"
 
