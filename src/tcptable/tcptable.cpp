@@ -1,0 +1,64 @@
+#include "tcptable/tcptable.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace tarnwick {
+
+namespace {
+
+uint32_t little_endian32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t big_endian32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
+}
+
+// The port sits in the low 16 bits of its field, in network order: the
+// field's first two bytes in memory.
+uint16_t port_at(const uint8_t* p) {
+  return static_cast<uint16_t>(static_cast<uint16_t>(p[0]) << 8 | p[1]);
+}
+
+}  // namespace
+
+void decode_tcp_table(std::span<const uint8_t> bytes, std::vector<TcpRow>& rows) {
+  rows.clear();
+  if (bytes.size() < 4) return;
+  const uint64_t claimed = little_endian32(bytes.data());
+  const uint64_t held = (bytes.size() - 4) / kRawTcpRowSize;
+  const size_t count = static_cast<size_t>(std::min(claimed, held));
+  rows.reserve(count);
+  const uint8_t* p = bytes.data() + 4;
+  for (size_t i = 0; i < count; ++i, p += kRawTcpRowSize) {
+    TcpRow row;
+    row.state = little_endian32(p);
+    row.local_addr = big_endian32(p + 4);
+    row.local_port = port_at(p + 8);
+    row.remote_addr = big_endian32(p + 12);
+    row.remote_port = port_at(p + 16);
+    row.pid = little_endian32(p + 20);
+    rows.push_back(row);
+  }
+}
+
+void append_ipv4(uint32_t addr, std::string& out) {
+  char buffer[16];
+  char* end = buffer;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    end = std::to_chars(end, buffer + sizeof buffer, (addr >> shift) & 0xFF).ptr;
+    if (shift != 0) *end++ = '.';
+  }
+  out.append(buffer, end);
+}
+
+std::string format_ipv4(uint32_t addr) {
+  std::string out;
+  append_ipv4(addr, out);
+  return out;
+}
+
+}  // namespace tarnwick
