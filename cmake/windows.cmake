@@ -3,7 +3,7 @@
 target_sources(tarnwick_core PRIVATE ${WIN_SOURCES})
 target_compile_definitions(tarnwick_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                 _WIN32_WINNT=0x0A00)
-target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject)
+target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject iphlpapi)
 
 add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
@@ -26,7 +26,7 @@ target_link_libraries(tarnwick_unit_tests PRIVATE tarnwick_core gtest gtest_main
 target_compile_definitions(tarnwick_unit_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 add_executable(tarnwick_win_tests ${WIN_TEST_SOURCES})
-target_link_libraries(tarnwick_win_tests PRIVATE tarnwick_core gtest gtest_main gmock)
+target_link_libraries(tarnwick_win_tests PRIVATE tarnwick_core gtest gtest_main gmock ws2_32)
 target_compile_definitions(tarnwick_win_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # Small programs the end-to-end scenarios start inside the prefix.
@@ -35,7 +35,7 @@ set(E2E_PROGRAM_TARGETS "")
 foreach(src IN LISTS E2E_PROGRAMS)
   get_filename_component(prog ${src} NAME_WE)
   add_executable(${prog} ${src})
-  target_link_libraries(${prog} PRIVATE shell32)
+  target_link_libraries(${prog} PRIVATE shell32 ws2_32)
   set_target_properties(${prog} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/e2e-programs)
   list(APPEND E2E_PROGRAM_TARGETS ${prog})
 endforeach()

@@ -2,13 +2,17 @@
 
 #include <iostream>
 
+#include "conns/conns.h"
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
+#include "net/connections.h"
+#include "net/dns.h"
 #include "notify/notify_win.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"
+#include "tcptable/tcptable_win.h"
 
 namespace tarnwick {
 
@@ -31,6 +35,21 @@ void run_windows_process_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_process_detector(parts);
 }
 
+void run_windows_network_detector(AlertQueue& queue, const EngineFlags& flags) {
+  WindowsTcpTable table;
+  WindowsProcessQuery query;
+  QueueOut out(queue);
+  NetworkDetectorParts parts{table, query, out, flags, stop_aware_sleeper(flags), monitor_now};
+  run_network_detector(parts);
+}
+
+void run_windows_dns_detector(AlertQueue& queue, const EngineFlags& flags) {
+  WindowsTraceFactory traces;
+  QueueOut out(queue);
+  DnsDetectorParts parts{traces, out, flags, stop_aware_sleeper(flags)};
+  run_dns_detector(parts);
+}
+
 }  // namespace
 
 DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineShared& shared) {
@@ -38,6 +57,14 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
     return [queue = shared.queue, flags = shared.flags] {
       run_windows_process_detector(*queue, *flags);
     };
+  }
+  if (name == "network") {
+    return [queue = shared.queue, flags = shared.flags] {
+      run_windows_network_detector(*queue, *flags);
+    };
+  }
+  if (name == "dns") {
+    return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its
   // supervisor neither restarts it nor prints anything.
@@ -84,8 +111,12 @@ std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared
 }
 
 std::function<void()> WindowsPlatform::make_conns_writer(const EngineShared& shared) {
-  // Placeholder for the connection snapshot writer: waits for `stop`.
-  return [flags = shared.flags] { placeholder_until_stop(*flags); };
+  return [path = shared.conns_path, flags = shared.flags] {
+    WindowsTcpTable table;
+    WindowsProcessQuery query;
+    ConnsWriterParts parts{path, table, query, *flags, stop_aware_sleeper(*flags), unix_now};
+    run_conns_writer(parts);
+  };
 }
 
 std::ostream& WindowsPlatform::error_stream() { return std::cerr; }
