@@ -125,7 +125,7 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
   e.count = 0;
 }
 
-void ConnectionMonitor::drop_stale(MonitorTime now) {
+void ConnectionMonitor::expire_beacons(MonitorTime now) {
   std::erase_if(beacons_, [now](const auto& kv) { return now - kv.second.last_new >= kBeaconExpiry; });
 }
 
@@ -146,7 +146,7 @@ void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery
   }
   std::sort(current_.begin(), current_.end());
   previous_.swap(current_);
-  drop_stale(now);
+  expire_beacons(now);
 }
 
 void ConnectionMonitor::observe_new_connection(const ObservedConnection& conn,
@@ -158,7 +158,7 @@ void ConnectionMonitor::observe_new_connection(const ObservedConnection& conn,
     check_names(conn, name, out);
     beacon_step(conn, name, now, out);
   }
-  drop_stale(now);
+  expire_beacons(now);
 }
 
 MonitorTime monitor_now() {

@@ -66,6 +66,10 @@ class ConnectionMonitor {
   void observe_new_connection(const ObservedConnection& conn, std::string_view name,
                               MonitorTime now, AlertOut& out);
 
+  // Drops the beacon entries whose last new connection lies 600 s or more
+  // before `now`; the end of every poll.
+  void expire_beacons(MonitorTime now);
+
   size_t beacon_entries() const { return beacons_.size(); }
 
  private:
@@ -84,7 +88,6 @@ class ConnectionMonitor {
   void check_names(const ObservedConnection& conn, std::string_view name, AlertOut& out);
   void beacon_step(const ObservedConnection& conn, std::string_view name, MonitorTime now,
                    AlertOut& out);
-  void drop_stale(MonitorTime now);
 
   const EngineFlags& flags_;
   // Sorted identities of the previous poll's examined rows; the current

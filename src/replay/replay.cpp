@@ -1,6 +1,8 @@
 #include "replay/replay.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <istream>
 #include <limits>
 #include <optional>
@@ -8,6 +10,7 @@
 
 #include "alert/alert.h"
 #include "json/strict_json.h"
+#include "net/dns.h"
 #include "text/text.h"
 
 namespace tarnwick {
@@ -24,7 +27,25 @@ struct LineForm {
 
 constexpr LineForm kOwnForm{"pid", "parent_pid", "image", "command_line"};
 constexpr LineForm kEventForm{"ProcessId", "ParentProcessId", "Image", "CommandLine"};
+
+struct ConnectionForm {
+  std::string_view pid;
+  std::string_view image;
+  std::string_view addr;
+  std::string_view port;
+  std::string_view time;
+};
+
+constexpr ConnectionForm kOwnConnection{"pid", "image", "remote_addr", "remote_port", "ts"};
+constexpr ConnectionForm kEventConnection{"ProcessId", "Image", "DestinationIp", "DestinationPort",
+                                          "UtcTime"};
+
 constexpr uint32_t kProcessCreation = 1;
+constexpr uint32_t kNetworkConnection = 3;
+constexpr uint32_t kDnsQuery = 22;
+
+// 9999-12-31 23:59:59, the last second an event time can name.
+constexpr int64_t kLatestSecond = 253402300799;
 
 ReplayLine failure(std::string message) {
   ReplayLine r;
@@ -85,32 +106,94 @@ bool is_blank(std::string_view line) {
   return line.find_first_not_of(" \t\r\f\v") == std::string_view::npos;
 }
 
-}  // namespace
+bool all_digits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
-ReplayLine parse_replay_line(std::string_view line) {
-  if (line.ends_with('\r')) line.remove_suffix(1);
-  if (is_blank(line)) {
-    ReplayLine r;
-    r.kind = ReplayLine::Kind::Blank;
-    return r;
+int digits_value(std::string_view text) {
+  int v = 0;
+  for (char c : text) v = v * 10 + (c - '0');
+  return v;
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+int64_t days_from_civil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+int days_in_month(int y, int m) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
+// "YYYY-MM-DD hh:mm:ss", optionally with a fraction of up to nine digits, UTC.
+std::optional<std::chrono::microseconds> parse_utc_time(std::string_view t) {
+  if (t.size() < 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':') {
+    return std::nullopt;
   }
-  const Json doc = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (doc.is_discarded()) return failure("not valid JSON");
-  if (!doc.is_object()) return failure("not a JSON object");
+  const std::string_view fields[] = {t.substr(0, 4),  t.substr(5, 2),  t.substr(8, 2),
+                                     t.substr(11, 2), t.substr(14, 2), t.substr(17, 2)};
+  for (std::string_view f : fields) {
+    if (!all_digits(f)) return std::nullopt;
+  }
+  const int year = digits_value(fields[0]), month = digits_value(fields[1]);
+  const int day = digits_value(fields[2]), hour = digits_value(fields[3]);
+  const int minute = digits_value(fields[4]), second = digits_value(fields[5]);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
+      hour > 23 || minute > 59 || second > 59) {
+    return std::nullopt;
+  }
+  int64_t micros = 0;
+  if (t.size() > 19) {
+    const std::string_view fraction = t.substr(20);
+    if (t[19] != '.' || fraction.size() > 9 || !all_digits(fraction)) return std::nullopt;
+    for (size_t i = 0; i < 6; ++i) micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  }
+  const int64_t seconds =
+      days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return std::chrono::seconds(seconds) + std::chrono::microseconds(micros);
+}
 
-  const auto event_id = doc.find("EventID");
-  const bool is_event = event_id != doc.end();
-  if (is_event) {
-    const auto id = as_u32(*event_id);
-    if (!id) return failure("EventID is not a number");
-    if (*id != kProcessCreation) {
-      ReplayLine r;
-      r.kind = ReplayLine::Kind::Ignored;
-      return r;
+// Four decimal octets without leading zeros, which some tools would read as octal.
+std::optional<uint32_t> parse_ipv4(std::string_view text) {
+  uint32_t addr = 0;
+  for (int part = 0; part < 4; ++part) {
+    const size_t dot = text.find('.');
+    // Dots after the first three octets only.
+    if ((part < 3) != (dot != std::string_view::npos)) return std::nullopt;
+    const std::string_view octet = text.substr(0, dot);
+    if (!all_digits(octet) || octet.size() > 3 || (octet.size() > 1 && octet[0] == '0')) {
+      return std::nullopt;
     }
+    const int v = digits_value(octet);
+    if (v > 255) return std::nullopt;
+    addr = addr << 8 | static_cast<uint32_t>(v);
+    text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
   }
-  const LineForm& form = is_event ? kEventForm : kOwnForm;
+  return addr;
+}
 
+// Hex groups, colons, an embedded IPv4 tail and a zone: enough to tell an
+// IPv6 address from a mistyped IPv4 one.
+bool looks_ipv6(std::string_view text) {
+  const size_t zone = text.find('%');
+  const std::string_view addr = text.substr(0, zone);
+  if (std::count(addr.begin(), addr.end(), ':') < 2) return false;
+  return std::all_of(addr.begin(), addr.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+           c == '.';
+  });
+}
+
+ReplayLine parse_launch(const Json& doc, bool is_event) {
+  const LineForm& form = is_event ? kEventForm : kOwnForm;
   ReplayLine r;
   std::string error;
   std::string parent;
@@ -135,6 +218,95 @@ ReplayLine parse_replay_line(std::string_view line) {
   }
   r.kind = ReplayLine::Kind::Launch;
   return r;
+}
+
+ReplayLine parse_connection(const Json& doc, bool is_event) {
+  const ConnectionForm& form = is_event ? kEventConnection : kOwnConnection;
+  ReplayLine r;
+  ReplayConnection& c = r.connection;
+  std::string error;
+  std::string addr;
+  if (!read_id(doc, form.pid, c.pid, error) || !read_text(doc, form.image, c.image, error) ||
+      !read_text(doc, form.addr, addr, error)) {
+    return failure(std::move(error));
+  }
+  if (addr.empty()) return failure("no " + std::string(form.addr));
+  if (const auto v4 = parse_ipv4(addr)) {
+    c.remote_addr = *v4;
+  } else if (!looks_ipv6(addr)) {
+    return failure(std::string(form.addr) + " is not an IP address");
+  }
+
+  const Json* port = member(doc, form.port);
+  if (port == nullptr) return failure("no " + std::string(form.port));
+  const auto port_value = as_u32(*port);
+  if (!port_value || *port_value > 65535) {
+    return failure(std::string(form.port) + " is not a port number (0 to 65535)");
+  }
+  c.remote_port = static_cast<uint16_t>(*port_value);
+
+  const Json* time = member(doc, form.time);
+  if (time == nullptr) return failure("no " + std::string(form.time));
+  if (is_event) {
+    const auto t = time->is_string() ? parse_utc_time(time->get_ref<const std::string&>())
+                                     : std::nullopt;
+    if (!t) return failure("UtcTime is not a time of the form YYYY-MM-DD hh:mm:ss.fff");
+    c.time = MonitorTime(*t);
+  } else {
+    const double ts = time->is_number() ? time->get<double>() : -1.0;
+    if (!(ts >= 0 && ts <= static_cast<double>(kLatestSecond))) {
+      return failure("ts is not a time (seconds since 1970, up to the year 9999)");
+    }
+    c.time = MonitorTime(std::chrono::microseconds(std::llround(ts * 1e6)));
+  }
+  r.kind = ReplayLine::Kind::Connection;
+  return r;
+}
+
+ReplayLine parse_query(const Json& doc, bool is_event) {
+  const std::string_view key = is_event ? "QueryName" : "query_name";
+  ReplayLine r;
+  std::string error;
+  if (!read_text(doc, key, r.query_name, error)) return failure(std::move(error));
+  if (member(doc, key) == nullptr) return failure("no " + std::string(key));
+  r.kind = ReplayLine::Kind::Query;
+  return r;
+}
+
+}  // namespace
+
+ReplayLine parse_replay_line(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  if (is_blank(line)) {
+    ReplayLine r;
+    r.kind = ReplayLine::Kind::Blank;
+    return r;
+  }
+  const Json doc = Json::parse(line.begin(), line.end(), nullptr, false);
+  if (doc.is_discarded()) return failure("not valid JSON");
+  if (!doc.is_object()) return failure("not a JSON object");
+
+  const auto event_id = doc.find("EventID");
+  if (event_id != doc.end()) {
+    const auto id = as_u32(*event_id);
+    if (!id) return failure("EventID is not a number");
+    switch (*id) {
+      case kProcessCreation: return parse_launch(doc, true);
+      case kNetworkConnection: return parse_connection(doc, true);
+      case kDnsQuery: return parse_query(doc, true);
+      default: {
+        ReplayLine r;
+        r.kind = ReplayLine::Kind::Ignored;
+        return r;
+      }
+    }
+  }
+  const bool has_addr = doc.contains("remote_addr");
+  const bool has_query = doc.contains("query_name");
+  if (has_addr && has_query) return failure("both remote_addr and query_name: one line is one event");
+  if (has_addr) return parse_connection(doc, false);
+  if (has_query) return parse_query(doc, false);
+  return parse_launch(doc, false);
 }
 
 namespace {
@@ -182,6 +354,11 @@ int run_replay(std::istream& in, std::ostream& out, std::ostream& err,
   LineTrust trust(platform_trust);
   LaunchEvaluator evaluator(no_query, trust);
   LineWriter writer(out);
+  // Recorded connections are judged on their own time, never the clock's,
+  // and outside game mode.
+  const EngineFlags no_game_mode;
+  ConnectionMonitor monitor(no_game_mode);
+  std::string domain_scratch;
 
   bool skipped = false;
   uint64_t number = 0;
@@ -193,6 +370,22 @@ int run_replay(std::istream& in, std::ostream& out, std::ostream& err,
       case ReplayLine::Kind::Launch:
         trust.vouch(parsed.is_signed);
         evaluator.evaluate_with_parent(parsed.launch, parsed.parent_name, writer);
+        break;
+      case ReplayLine::Kind::Connection: {
+        const ReplayConnection& c = parsed.connection;
+        if (c.remote_addr) {
+          // A recorded outbound connection stands for an established one.
+          monitor.observe_new_connection({c.pid, *c.remote_addr, c.remote_port, kTcpStateEstablished},
+                                         file_name(c.image), c.time, writer);
+        } else {
+          monitor.expire_beacons(c.time);
+        }
+        break;
+      }
+      case ReplayLine::Kind::Query:
+        if (auto alert = domain_alert(classify_domain(parsed.query_name, domain_scratch))) {
+          writer.push(std::move(*alert));
+        }
         break;
       case ReplayLine::Kind::Error:
         err << "line " << number << ": " << parsed.error << '\n';

@@ -1,30 +1,49 @@
 #pragma once
-// Replaying recorded process starts through the process rules: one JSON line
-// per start, either in Tarnwick's own form or as a process-creation event
-// exported by Windows event tools, and each resulting alert written as an
-// alert-log line. Portable; the tool's entry point only opens the streams and
-// picks the platform's signature check.
+// Replaying recorded telemetry through the detectors' rules: process starts
+// through the process rules, DNS queries through the domain judgement, and
+// outbound connections through the connection rules and the beaconing test,
+// whose state lives across lines on the events' own time. Each line is one
+// JSON object, in Tarnwick's own form or as an event exported by Windows
+// event tools; each resulting alert is written as an alert-log line.
+// Portable; the tool's entry point only opens the streams and picks the
+// platform's signature check.
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "net/connections.h"
 #include "proc/launch.h"
 #include "procmeta/procmeta.h"
 
 namespace tarnwick {
 
+// One recorded outbound connection.
+struct ReplayConnection {
+  uint32_t pid = 0;
+  std::string image;  // may be empty
+  // Host order; nothing for an IPv6 destination, which the monitor never sees.
+  std::optional<uint32_t> remote_addr;
+  uint16_t remote_port = 0;
+  MonitorTime time;  // since 1970, from the event
+};
+
 struct ReplayLine {
   enum class Kind {
-    Launch,   // `launch`, `parent_name` and `is_signed` are set
-    Blank,    // nothing but white space
-    Ignored,  // a well-formed event that is not a process creation
-    Error,    // `error` says why
+    Launch,      // `launch`, `parent_name` and `is_signed` are set
+    Connection,  // `connection` is set
+    Query,       // `query_name` is set
+    Blank,       // nothing but white space
+    Ignored,     // a well-formed event of another kind
+    Error,       // `error` says why
   };
   Kind kind = Kind::Error;
   ProcessLaunch launch;
   std::string parent_name;  // stands in for the lookup by parent pid
   bool is_signed = false;   // the line vouches for the image's signature
+  ReplayConnection connection;
+  std::string query_name;
   std::string error;
 };
 

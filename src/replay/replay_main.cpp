@@ -1,6 +1,7 @@
-// tarnwick-replay: runs recorded process starts (JSON lines from standard input
-// or from the one file named) through the process rules and prints each alert
-// as the alert log would hold it. Exit code 0, 1 when lines were skipped, 2
+// tarnwick-replay: runs recorded process starts, DNS queries and outbound
+// connections (JSON lines from standard input or from the one file named)
+// through the detectors' rules and prints each alert as the alert log would
+// hold it. Exit code 0, 1 when lines were skipped, 2
 // when the input could not be read or the output written.
 #include <exception>
 #include <filesystem>

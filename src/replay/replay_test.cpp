@@ -66,7 +66,7 @@ TEST(ReplayLine, RejectsWhatCannotBeALaunch) {
   const Case cases[] = {
       {"", Kind::Blank, ""},
       {" \t\r", Kind::Blank, ""},
-      {R"({"EventID":3,"Image":"a.exe","DestinationIp":"10.0.0.1"})", Kind::Ignored, ""},
+      {R"({"EventID":5,"ProcessId":9,"Image":"a.exe"})", Kind::Ignored, ""},
       {"not json", Kind::Error, "not valid JSON"},
       {R"({"image":"a.exe"} trailing)", Kind::Error, "not valid JSON"},
       {"{\"image\":\"a\xFF.exe\"}", Kind::Error, "not valid JSON"},
@@ -97,6 +97,121 @@ TEST(ReplayLine, RejectsWhatCannotBeALaunch) {
     SCOPED_TRACE(c.line);
     const ReplayLine r = parse_replay_line(c.line);
     EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.error, c.error);
+  }
+}
+
+TEST(ReplayLine, ReadsConnectionsAndQueries) {
+  using std::chrono::microseconds;
+  // 2024-05-01 10:00:00 UTC
+  constexpr int64_t kMay1 = 1714557600;
+  struct Case {
+    const char* name;
+    std::string line;
+    ReplayConnection expected;
+  };
+  const Case cases[] = {
+      {"event export",
+       R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00.250","ProcessId":"4100","Image":"C:\\Tools\\agent.exe","Protocol":"tcp","Initiated":"true","DestinationIp":"203.0.113.7","DestinationPort":"443"})",
+       {4100, R"(C:\Tools\agent.exe)", 0xCB007107u, 443, MonitorTime(microseconds(kMay1 * 1000000 + 250000))}},
+      {"event export, numbers, whole seconds, leap day",
+       R"({"EventID":"3","UtcTime":"2024-02-29 23:59:59","ProcessId":7,"DestinationIp":"8.8.8.8","DestinationPort":53})",
+       {7, "", 0x08080808u, 53, MonitorTime(microseconds(int64_t{1709251199} * 1000000))}},
+      {"event export, nine fraction digits",
+       R"({"EventID":3,"UtcTime":"1970-01-01 00:00:01.123456789","DestinationIp":"1.2.3.4","DestinationPort":1})",
+       {0, "", 0x01020304u, 1, MonitorTime(microseconds(1123456))}},
+      {"event export, IPv6",
+       R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00.000","ProcessId":1,"DestinationIp":"2001:db8::7%12","DestinationPort":443})",
+       {1, "", std::nullopt, 443, MonitorTime(microseconds(kMay1 * 1000000))}},
+      {"own form, fraction",
+       R"({"pid":4100,"image":"C:\\Tools\\agent.exe","remote_addr":"203.0.113.7","remote_port":443,"ts":1714557600.25})",
+       {4100, R"(C:\Tools\agent.exe)", 0xCB007107u, 443, MonitorTime(microseconds(kMay1 * 1000000 + 250000))}},
+      {"own form, private address and a process start's keys",
+       R"({"remote_addr":"10.0.0.5","remote_port":0,"ts":0,"parent_name":"x.exe","command_line":"y"})",
+       {0, "", 0x0A000005u, 0, MonitorTime(microseconds(0))}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ReplayLine r = parse_replay_line(c.line);
+    ASSERT_EQ(r.kind, Kind::Connection) << r.error;
+    EXPECT_EQ(r.connection.pid, c.expected.pid);
+    EXPECT_EQ(r.connection.image, c.expected.image);
+    EXPECT_EQ(r.connection.remote_addr, c.expected.remote_addr);
+    EXPECT_EQ(r.connection.remote_port, c.expected.remote_port);
+    EXPECT_EQ(r.connection.time.time_since_epoch().count(), c.expected.time.time_since_epoch().count());
+  }
+
+  const ReplayLine own = parse_replay_line(R"({"query_name":"X.NGROK.IO.","pid":4})");
+  ASSERT_EQ(own.kind, Kind::Query) << own.error;
+  EXPECT_EQ(own.query_name, "X.NGROK.IO.");
+  const ReplayLine event =
+      parse_replay_line(R"({"EventID":22,"QueryName":"example.com","QueryStatus":"0"})");
+  ASSERT_EQ(event.kind, Kind::Query) << event.error;
+  EXPECT_EQ(event.query_name, "example.com");
+}
+
+TEST(ReplayLine, RejectsBadConnectionsAndQueries) {
+  const std::string port_error = "remote_port is not a port number (0 to 65535)";
+  const std::string ts_error = "ts is not a time (seconds since 1970, up to the year 9999)";
+  const std::string utc_error = "UtcTime is not a time of the form YYYY-MM-DD hh:mm:ss.fff";
+  auto own = [](std::string fields) { return "{\"pid\":1," + fields + "}"; };
+  auto event = [](std::string time, std::string ip = "\"1.2.3.4\"") {
+    return R"({"EventID":3,"DestinationPort":80,"DestinationIp":)" + ip + R"(,"UtcTime":")" + time +
+           "\"}";
+  };
+  struct Case {
+    std::string line;
+    std::string error;
+  };
+  const Case cases[] = {
+      {own(R"("remote_port":1,"ts":1)"), "no image"},  // without remote_addr: a process start
+      {own(R"("remote_addr":"","remote_port":1,"ts":1)"), "no remote_addr"},
+      {own(R"("remote_addr":null,"remote_port":1,"ts":1)"), "no remote_addr"},
+      {own(R"("remote_addr":16909060,"remote_port":1,"ts":1)"), "remote_addr is not a string"},
+      {own(R"("remote_addr":"1.2.3","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"1.2.3.4.5","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"1.2.3.256","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"01.2.3.4","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"1.2.3.4:80","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"example.com","remote_port":1,"ts":1)"), "remote_addr is not an IP address"},
+      {own(R"("remote_addr":"1.2.3.4","ts":1)"), "no remote_port"},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":65536,"ts":1)"), port_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":-1,"ts":1)"), port_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":"http","ts":1)"), port_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1)"), "no ts"},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1,"ts":-0.5)"), ts_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1,"ts":"1714557600")"), ts_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1,"ts":1e300)"), ts_error},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1,"ts":1,"pid":-3)"),
+       "pid is not a process id (a number from 0 to 4294967295)"},
+      {own(R"("remote_addr":"1.2.3.4","remote_port":1,"ts":1,"image":[])"), "image is not a string"},
+      {own(R"("remote_addr":"1.2.3.4","query_name":"a.b")"),
+       "both remote_addr and query_name: one line is one event"},
+      {R"({"EventID":3,"DestinationIp":"1.2.3.4","UtcTime":"2024-05-01 10:00:00"})",
+       "no DestinationPort"},
+      {R"({"EventID":3,"DestinationPort":1,"UtcTime":"2024-05-01 10:00:00"})", "no DestinationIp"},
+      {R"({"EventID":3,"DestinationPort":1,"DestinationIp":"1.2.3.4"})", "no UtcTime"},
+      {event("2024-05-01 10:00:00", "\"fe80::1::zz\""), "DestinationIp is not an IP address"},
+      {event("2024-05-01T10:00:00"), utc_error},
+      {event("2024-5-01 10:00:00.000"), utc_error},
+      {event("2023-02-29 10:00:00"), utc_error},
+      {event("2024-13-01 10:00:00"), utc_error},
+      {event("2024-05-01 24:00:00"), utc_error},
+      {event("2024-05-01 10:00:60"), utc_error},
+      {event("1969-12-31 23:59:59"), utc_error},
+      {event("2024-05-01 10:00:00."), utc_error},
+      {event("2024-05-01 10:00:00.1234567890"), utc_error},
+      {event("2024-05-01 10:00:00.12a"), utc_error},
+      {event("2024-05-01 10:00:00 "), utc_error},
+      {R"({"EventID":3,"DestinationPort":1,"DestinationIp":"1.2.3.4","UtcTime":1714557600})", utc_error},
+      {R"({"query_name":7})", "query_name is not a string"},
+      {R"({"query_name":null})", "no query_name"},
+      {R"({"EventID":22,"QueryResults":"1.2.3.4"})", "no QueryName"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const ReplayLine r = parse_replay_line(c.line);
+    EXPECT_EQ(r.kind, Kind::Error);
     EXPECT_EQ(r.error, c.error);
   }
 }
@@ -138,6 +253,41 @@ TEST(RunReplay, CleanInputExitsZeroAndUnknownSignaturesCountAsUnsigned) {
   EXPECT_EQ(run_replay(in, out, err, nullptr), 0);
   EXPECT_NE(out.str().find(R"("dedup_key":"susloc:C:\\Users\\Public\\a.scr")"), std::string::npos);
   EXPECT_EQ(err.str(), "");
+}
+
+// Connection and query lines go through the same rules as the live monitors,
+// on the events' own time, in line order.
+TEST(RunReplay, NetworkLinesInEventOrder) {
+  std::ostringstream lines;
+  for (int i = 0; i < 7; ++i) {
+    lines << R"({"pid":31,"image":"C:\\Windows\\System32\\cmd.exe","remote_addr":"198.51.100.4","remote_port":)"
+          << 4000 + i << R"(,"ts":)" << 1000 + 45 * i << "}\n";
+    if (i == 3) lines << R"({"EventID":22,"QueryName":"bcdfghjk12345678.net."})" << "\n";
+  }
+  // Skipped as the live monitor skips them, without a complaint.
+  lines << R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00.000","DestinationIp":"::1","DestinationPort":1})"
+        << "\n"
+        << R"({"pid":31,"image":"cmd.exe","remote_addr":"10.1.2.3","remote_port":1,"ts":1714557601})"
+        << "\n";
+  std::istringstream in(lines.str());
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(run_replay(in, out, err, nullptr), 0);
+  EXPECT_EQ(err.str(), "");
+  std::vector<std::string> keys;
+  std::istringstream written(out.str());
+  for (std::string line; std::getline(written, line);) {
+    const auto at = line.find(R"("dedup_key":")");
+    ASSERT_NE(at, std::string::npos);
+    keys.push_back(line.substr(at + 13, line.find('"', at + 13) - at - 13));
+  }
+  std::vector<std::string> expected(4, "revshell:31:198.51.100.4");
+  expected.push_back("dns-dga:bcdfghjk12345678.net");
+  expected.insert(expected.end(), 3, "revshell:31:198.51.100.4");
+  expected.push_back("beacon:31:198.51.100.4");
+  EXPECT_EQ(keys, expected);
+  EXPECT_NE(out.str().find("cmd.exe (pid 31) opens a new connection to 198.51.100.4 every ~45s (jitter 0%)"),
+            std::string::npos);
 }
 
 TEST(RunReplay, OutputFailureIsReported) {
