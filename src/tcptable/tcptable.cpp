@@ -1,7 +1,6 @@
 #include "tcptable/tcptable.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace tarnwick {
 
@@ -46,13 +45,13 @@ void decode_tcp_table(std::span<const uint8_t> bytes, std::vector<TcpRow>& rows)
 }
 
 void append_ipv4(uint32_t addr, std::string& out) {
-  char buffer[16];
-  char* end = buffer;
   for (int shift = 24; shift >= 0; shift -= 8) {
-    end = std::to_chars(end, buffer + sizeof buffer, (addr >> shift) & 0xFF).ptr;
-    if (shift != 0) *end++ = '.';
+    const unsigned octet = (addr >> shift) & 0xFF;
+    if (octet >= 100) out += static_cast<char>('0' + octet / 100);
+    if (octet >= 10) out += static_cast<char>('0' + octet / 10 % 10);
+    out += static_cast<char>('0' + octet % 10);
+    if (shift != 0) out += '.';
   }
-  out.append(buffer, end);
 }
 
 std::string format_ipv4(uint32_t addr) {
