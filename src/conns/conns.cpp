@@ -11,16 +11,18 @@ namespace tarnwick {
 
 namespace {
 
-constexpr std::string_view kStateNames[] = {
-    "CLOSED",    "LISTEN",  "SYN_SENT", "SYN_RCVD",  "ESTABLISHED", "FIN_WAIT1",
-    "FIN_WAIT2", "CLOSE_WAIT", "CLOSING", "LAST_ACK", "TIME_WAIT",   "DELETE_TCB"};
+constexpr std::string_view kStateNames[] = {"CLOSED",      "LISTEN",    "SYN_SENT",  "SYN_RCVD",
+                                            "ESTABLISHED", "FIN_WAIT1", "FIN_WAIT2", "CLOSE_WAIT",
+                                            "CLOSING",     "LAST_ACK",  "TIME_WAIT", "DELETE_TCB"};
 
 // Unlike the connection monitor's list, neither "tunnel.exe" nor "ssh.exe".
 constexpr std::string_view kSnapshotTunnels[] = {
     "ngrok.exe",  "cloudflared.exe", "frpc.exe", "frps.exe",     "localtonet.exe",
     "playit.exe", "chisel.exe",      "gost.exe", "wstunnel.exe", "nps.exe"};
 
-void append_number(uint64_t value, std::string& out) { out += std::to_string(value); }
+void append_number(uint64_t value, std::string& out) {
+  out += std::to_string(value);
+}
 
 }  // namespace
 
@@ -38,7 +40,8 @@ std::string_view connection_flag(std::string_view lower_image, uint32_t state) {
   return "ok";
 }
 
-std::vector<ConnEntry> snapshot_entries(const std::vector<TcpRow>& rows, const ProcessQuery& query) {
+std::vector<ConnEntry> snapshot_entries(const std::vector<TcpRow>& rows,
+                                        const ProcessQuery& query) {
   std::vector<ConnEntry> entries;
   entries.reserve(rows.size());
   std::string lower;

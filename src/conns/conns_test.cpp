@@ -1,6 +1,7 @@
+#include "conns/conns.h"
+
 #include <gtest/gtest.h>
 
-#include "conns/conns.h"
 #include "fileio/fileio.h"
 #include "procmeta/procmeta_fake.h"
 #include "tcptable/tcptable_fake.h"
@@ -12,9 +13,9 @@ namespace {
 using testing::ipv4;
 
 TEST(ConnsSnapshot, StateNames) {
-  const char* names[] = {"?",          "CLOSED",    "LISTEN",     "SYN_SENT", "SYN_RCVD",
-                         "ESTABLISHED", "FIN_WAIT1", "FIN_WAIT2", "CLOSE_WAIT", "CLOSING",
-                         "LAST_ACK",   "TIME_WAIT", "DELETE_TCB", "?"};
+  const char* names[] = {"?",           "CLOSED",    "LISTEN",     "SYN_SENT",   "SYN_RCVD",
+                         "ESTABLISHED", "FIN_WAIT1", "FIN_WAIT2",  "CLOSE_WAIT", "CLOSING",
+                         "LAST_ACK",    "TIME_WAIT", "DELETE_TCB", "?"};
   for (uint32_t s = 0; s < std::size(names); ++s) EXPECT_EQ(tcp_state_name(s), names[s]) << s;
   EXPECT_EQ(tcp_state_name(0xFFFFFFFFu), "?");
 }
@@ -26,11 +27,10 @@ TEST(ConnsSnapshot, Flags) {
     const char* flag;
   };
   const Case cases[] = {
-      {"ngrok.exe", 2, "tunnel"},      {"wstunnel.exe", 11, "tunnel"},
-      {"ssh.exe", 5, "ok"},            {"tunnel.exe", 5, "ok"},
-      {"cmd.exe", 11, "ok"},           {"cmd.exe", 5, "shell"},
-      {"regsvr32.exe", 5, "shell"},    {"powershell.exe", 2, "ok"},
-      {"?", 5, "ok"},                  {"chrome.exe", 5, "ok"},
+      {"ngrok.exe", 2, "tunnel"},   {"wstunnel.exe", 11, "tunnel"}, {"ssh.exe", 5, "ok"},
+      {"tunnel.exe", 5, "ok"},      {"cmd.exe", 11, "ok"},          {"cmd.exe", 5, "shell"},
+      {"regsvr32.exe", 5, "shell"}, {"powershell.exe", 2, "ok"},    {"?", 5, "ok"},
+      {"chrome.exe", 5, "ok"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.image) + " " + std::to_string(c.state));
@@ -44,12 +44,12 @@ TcpRow row(uint32_t pid, uint32_t state, uint16_t local_port) {
 
 TEST(ConnsSnapshot, FlaggedFirstThenByImageKeepingTableOrder) {
   testing::FakeProcessQuery query;
-  query.paths = {{10, "C:\\b\\zeta.exe"},      {11, "C:\\b\\Alpha.exe"},
-                 {12, "C:\\Windows\\System32\\CMD.EXE"}, {13, "C:\\t\\ngrok.exe"},
-                 {14, "C:\\b\\alpha.exe"},     {15, "C:\\b\\\u00e9t\u00e9.exe"}};
+  query.paths = {
+      {10, "C:\\b\\zeta.exe"},  {11, "C:\\b\\Alpha.exe"}, {12, "C:\\Windows\\System32\\CMD.EXE"},
+      {13, "C:\\t\\ngrok.exe"}, {14, "C:\\b\\alpha.exe"}, {15, "C:\\b\\\u00e9t\u00e9.exe"}};
   const std::vector<TcpRow> rows = {
-      row(10, 5, 1), row(0, 11, 2),  row(11, 5, 3),  row(12, 5, 4), row(13, 2, 5),
-      row(14, 5, 6), row(10, 5, 7),  row(15, 5, 8),  row(0, 11, 9), row(12, 11, 10),
+      row(10, 5, 1), row(0, 11, 2), row(11, 5, 3), row(12, 5, 4), row(13, 2, 5),
+      row(14, 5, 6), row(10, 5, 7), row(15, 5, 8), row(0, 11, 9), row(12, 11, 10),
   };
   const std::vector<ConnEntry> entries = snapshot_entries(rows, query);
   std::vector<std::string> order;
@@ -85,7 +85,10 @@ TEST(ConnsWriter, RewritesTheFileEachPassWithGameModeWaits) {
   std::vector<long long> waits;
   const auto path = dir / "Tarnwick.conns.json";
   uint64_t clock = 1700000000;
-  ConnsWriterParts parts{path, table, query, flags,
+  ConnsWriterParts parts{path,
+                         table,
+                         query,
+                         flags,
                          [&](std::chrono::milliseconds d) {
                            waits.push_back(d.count());
                            files.push_back(read_file(path).bytes);
@@ -96,9 +99,10 @@ TEST(ConnsWriter, RewritesTheFileEachPassWithGameModeWaits) {
   run_conns_writer(parts);
   EXPECT_EQ(waits, (std::vector<long long>{3000, 10000, 3000}));
   ASSERT_EQ(files.size(), 3u);
-  EXPECT_EQ(files[0],
-            R"({"ts_unix":1700000000,"count":1,"conns":[{"pid":0,"image":"?","local_addr":"127.0.0.1",)"
-            R"("local_port":8080,"remote_addr":"0.0.0.0","remote_port":0,"state":"LISTEN","flag":"ok"}]})");
+  EXPECT_EQ(
+      files[0],
+      R"({"ts_unix":1700000000,"count":1,"conns":[{"pid":0,"image":"?","local_addr":"127.0.0.1",)"
+      R"("local_port":8080,"remote_addr":"0.0.0.0","remote_port":0,"state":"LISTEN","flag":"ok"}]})");
   // A failed read writes an empty list.
   EXPECT_EQ(files[1], R"({"ts_unix":1700000001,"count":0,"conns":[]})");
   EXPECT_EQ(files[2], R"({"ts_unix":1700000002,"count":0,"conns":[]})");

@@ -46,7 +46,8 @@ class FakeTraceFactory final : public TraceFactory {
   int starts = 0;
   int stops = 0;
 
-  TraceStart start(const std::string& name, const TraceProvider& p, TraceCallback on_event) override {
+  TraceStart start(const std::string& name, const TraceProvider& p,
+                   TraceCallback on_event) override {
     ++starts;
     session_name = name;
     provider = p;

@@ -12,11 +12,11 @@ namespace tarnwick {
 namespace {
 
 constexpr std::string_view kTunnelTools[] = {
-    "ngrok.exe", "cloudflared.exe", "frpc.exe", "frps.exe",    "localtonet.exe", "playit.exe",
-    "tunnel.exe", "chisel.exe",     "gost.exe", "wstunnel.exe", "nps.exe",        "ssh.exe"};
+    "ngrok.exe",  "cloudflared.exe", "frpc.exe", "frps.exe",     "localtonet.exe", "playit.exe",
+    "tunnel.exe", "chisel.exe",      "gost.exe", "wstunnel.exe", "nps.exe",        "ssh.exe"};
 
-constexpr std::string_view kShells[] = {"cmd.exe",     "powershell.exe", "pwsh.exe",
-                                        "wscript.exe", "cscript.exe",    "mshta.exe",
+constexpr std::string_view kShells[] = {"cmd.exe",      "powershell.exe", "pwsh.exe",
+                                        "wscript.exe",  "cscript.exe",    "mshta.exe",
                                         "rundll32.exe", "regsvr32.exe"};
 
 template <size_t N>
@@ -27,7 +27,8 @@ bool listed(const std::string_view (&names)[N], std::string_view name) {
 // A whole number, rounded to nearest, as the alert texts print it.
 std::string whole(double value) {
   char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 0);
   if (result.ec != std::errc()) return "?";
   return std::string(buffer, result.ptr);
 }
@@ -50,9 +51,13 @@ bool is_public_ipv4(uint32_t a) {
   return a != 0xFFFFFFFFu;
 }
 
-bool is_tunnel_tool(std::string_view lower_name) { return listed(kTunnelTools, lower_name); }
+bool is_tunnel_tool(std::string_view lower_name) {
+  return listed(kTunnelTools, lower_name);
+}
 
-bool is_shell(std::string_view lower_name) { return listed(kShells, lower_name); }
+bool is_shell(std::string_view lower_name) {
+  return listed(kShells, lower_name);
+}
 
 void ConnectionMonitor::check_names(const ObservedConnection& conn, std::string_view name,
                                     AlertOut& out) {
@@ -118,7 +123,8 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
   detail += " (pid " + pid + ") opens a new connection to " + ip + " every ~" + whole(mean) +
             "s (jitter " + whole(cv * 100) +
             "%) \u2014 regular-interval traffic resembles command-and-control.";
-  Alert a = make_alert(AlertSource::Network, Severity::High, "C2 beaconing pattern", std::move(detail));
+  Alert a =
+      make_alert(AlertSource::Network, Severity::High, "C2 beaconing pattern", std::move(detail));
   a.pid = conn.pid;
   a.dedup_key = "beacon:" + pid + ":" + ip;
   out.push(with_mitre(std::move(a), "T1071 (C2 Beaconing)", 7.0f));
@@ -126,7 +132,8 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
 }
 
 void ConnectionMonitor::expire_beacons(MonitorTime now) {
-  std::erase_if(beacons_, [now](const auto& kv) { return now - kv.second.last_new >= kBeaconExpiry; });
+  std::erase_if(beacons_,
+                [now](const auto& kv) { return now - kv.second.last_new >= kBeaconExpiry; });
 }
 
 void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery& query,

@@ -68,10 +68,12 @@ void BM_PollSteadyTable(benchmark::State& state) {
   CountingOut out;
   double t = 0;
   for (auto _ : state) {
-    monitor.poll(m.rows, m.query, MonitorTime(std::chrono::microseconds(static_cast<int64_t>(t * 1e6))), out);
+    monitor.poll(m.rows, m.query,
+                 MonitorTime(std::chrono::microseconds(static_cast<int64_t>(t * 1e6))), out);
     t += 2;
   }
-  state.counters["alerts_per_poll"] = static_cast<double>(out.count) / static_cast<double>(state.iterations());
+  state.counters["alerts_per_poll"] =
+      static_cast<double>(out.count) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_PollSteadyTable)->Unit(benchmark::kMicrosecond);
 
@@ -86,7 +88,8 @@ void BM_PollChurningTable(benchmark::State& state) {
   for (auto _ : state) {
     for (size_t i = shift % 10; i < m.rows.size(); i += 10) m.rows[i].remote_port ^= 1;
     ++shift;
-    monitor.poll(m.rows, m.query, MonitorTime(std::chrono::microseconds(static_cast<int64_t>(t * 1e6))), out);
+    monitor.poll(m.rows, m.query,
+                 MonitorTime(std::chrono::microseconds(static_cast<int64_t>(t * 1e6))), out);
     t += 2;
   }
 }

@@ -1,8 +1,9 @@
+#include "net/connections.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "net/connections.h"
 #include "procmeta/procmeta_fake.h"
 #include "tcptable/tcptable_fake.h"
 
@@ -112,7 +113,8 @@ TEST(ConnectionRules, AlertTextsAndRepeatEveryPoll) {
   Fixture f;
   f.query.paths[4100] = "C:\\Tools\\Chisel.exe";
   f.query.paths[4200] = "C:\\Windows\\System32\\cmd.exe";
-  const std::vector<TcpRow> rows = {row(4100, kPublic, 8443, 5), row(4200, ipv4(8, 8, 4, 4), 4444, 5)};
+  const std::vector<TcpRow> rows = {row(4100, kPublic, 8443, 5),
+                                    row(4200, ipv4(8, 8, 4, 4), 4444, 5)};
   f.poll(rows, 0);
   f.poll(rows, 2);
   ASSERT_EQ(f.out.alerts.size(), 4u);
@@ -281,7 +283,10 @@ TEST(NetworkDetector, PollsUntilStopWithGameModeWaits) {
   Collect out;
   std::vector<long long> waits;
   double clock = 0;
-  NetworkDetectorParts parts{table, query, out, flags,
+  NetworkDetectorParts parts{table,
+                             query,
+                             out,
+                             flags,
                              [&](std::chrono::milliseconds d) {
                                waits.push_back(d.count());
                                flags.game_mode_active = waits.size() == 2 || waits.size() == 3;

@@ -12,10 +12,10 @@ namespace {
 
 // Every entry but one starts with a dot; "trycloudflare.com" has none.
 constexpr std::string_view kDottedServices[] = {
-    ".ngrok.io",   ".ngrok-free.app", ".ngrok.app",   ".serveo.net",  ".localtonet.com",
-    ".loca.lt",    ".telebit.io",     ".pagekite.me", ".portmap.io",  ".tunnelto.dev",
-    ".localhost.run", ".bore.pub",    ".duckdns.org", ".no-ip.com",   ".ddns.net",
-    ".hopto.org",  ".zapto.org",      ".sytes.net",   ".myftp.org"};
+    ".ngrok.io",      ".ngrok-free.app", ".ngrok.app",   ".serveo.net", ".localtonet.com",
+    ".loca.lt",       ".telebit.io",     ".pagekite.me", ".portmap.io", ".tunnelto.dev",
+    ".localhost.run", ".bore.pub",       ".duckdns.org", ".no-ip.com",  ".ddns.net",
+    ".hopto.org",     ".zapto.org",      ".sytes.net",   ".myftp.org"};
 constexpr std::string_view kTryCloudflare = "trycloudflare.com";
 constexpr size_t kTryCloudflareDot = 13;  // where its own dot sits
 
@@ -138,11 +138,11 @@ Alert dns_unavailable_alert(const TraceStartError& error) {
 }
 
 void run_dns_detector(DnsDetectorParts& p) {
-  TraceStart started = p.traces.start(
-      kDnsSessionName, dns_client_provider(),
-      [&out = p.out, scratch = std::string()](const TraceEventView& event) mutable {
-        handle_dns_event(event, scratch, out);
-      });
+  TraceStart started =
+      p.traces.start(kDnsSessionName, dns_client_provider(),
+                     [&out = p.out, scratch = std::string()](const TraceEventView& event) mutable {
+                       handle_dns_event(event, scratch, out);
+                     });
   auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started);
   if (session == nullptr) p.out.push(dns_unavailable_alert(std::get<TraceStartError>(started)));
   // There is no fallback: without the session the detector only waits.

@@ -1,7 +1,8 @@
+#include "net/dns.h"
+
 #include <gtest/gtest.h>
 
 #include "etw/trace_fake.h"
-#include "net/dns.h"
 
 namespace tarnwick {
 namespace {
@@ -36,9 +37,9 @@ TEST(ClassifyDomain, Cases) {
       {"", K::Clean, ""},
       {"...", K::Clean, ""},
       // Generated-looking second-to-last labels.
-      {"bcdfghjklmn.com", K::Clean, "bcdfghjklmn.com"},        // 11 bytes
-      {"bcdfghjklmnp.com", K::Clean, "bcdfghjklmnp.com"},      // 12 distinct: 3.585 bits
-      {"bcdfghjklmnpq.com", K::Generated, "bcdfghjklmnpq.com"},  // 13 distinct: 3.70 bits
+      {"bcdfghjklmn.com", K::Clean, "bcdfghjklmn.com"},                // 11 bytes
+      {"bcdfghjklmnp.com", K::Clean, "bcdfghjklmnp.com"},              // 12 distinct: 3.585 bits
+      {"bcdfghjklmnpq.com", K::Generated, "bcdfghjklmnpq.com"},        // 13 distinct: 3.70 bits
       {"bcdfghjk12345678.net", K::Generated, "bcdfghjk12345678.net"},  // 16 distinct: 4.0
       {"XKCDQWRTZPLMNB.ORG..", K::Generated, "xkcdqwrtzplmnb.org"},
       {"www.bcdfghjklmnpq.com", K::Generated, "www.bcdfghjklmnpq.com"},
@@ -46,7 +47,7 @@ TEST(ClassifyDomain, Cases) {
       {"bcdfghjklmnpq..com", K::Clean, "bcdfghjklmnpq..com"},  // an empty label is examined
       {".bcdfghjklmnpq", K::Clean, ".bcdfghjklmnpq"},  // the examined label is the empty one
       {"bcdfghjklmnpq.", K::Clean, "bcdfghjklmnpq"},   // one label once the dot is gone
-      {"a1b2c3d4e5f6.info", K::Generated, "a1b2c3d4e5f6.info"},  // digits 0.5, 12 distinct
+      {"a1b2c3d4e5f6.info", K::Generated, "a1b2c3d4e5f6.info"},          // digits 0.5, 12 distinct
       {"112233445566778899.info", K::Clean, "112233445566778899.info"},  // 9 values: 3.17
       {"01234567890123456789.info", K::Generated, "01234567890123456789.info"},  // 10: 3.32
       {"bcdfghjkl0123.info", K::Generated, "bcdfghjkl0123.info"},
@@ -130,7 +131,8 @@ TEST(DnsDetector, WithoutTheSessionSaysSoOnceAndIdles) {
   EXPECT_EQ(a.source, AlertSource::System);
   EXPECT_EQ(a.severity, Severity::Low);
   EXPECT_EQ(a.title, "DNS ETW unavailable");
-  EXPECT_EQ(a.detail, "DNS monitoring off (OpenTraceW failed (error 5)). Run as Administrator to enable.");
+  EXPECT_EQ(a.detail,
+            "DNS monitoring off (OpenTraceW failed (error 5)). Run as Administrator to enable.");
   EXPECT_EQ(a.dedup_key, "SYS:DNS ETW unavailable");
   EXPECT_FALSE(a.pid);
 }

@@ -1,9 +1,10 @@
+#include "tcptable/tcptable.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "tcptable/tcptable.h"
 #include "tcptable/tcptable_fake.h"
 
 namespace tarnwick {
@@ -20,9 +21,11 @@ void put_le32(std::vector<uint8_t>& b, uint32_t v) {
 void put_row(std::vector<uint8_t>& b, const TcpRow& r) {
   put_le32(b, r.state);
   for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(r.local_addr >> s));
-  b.insert(b.end(), {static_cast<uint8_t>(r.local_port >> 8), static_cast<uint8_t>(r.local_port), 0, 0});
+  b.insert(b.end(),
+           {static_cast<uint8_t>(r.local_port >> 8), static_cast<uint8_t>(r.local_port), 0, 0});
   for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(r.remote_addr >> s));
-  b.insert(b.end(), {static_cast<uint8_t>(r.remote_port >> 8), static_cast<uint8_t>(r.remote_port), 0, 0});
+  b.insert(b.end(),
+           {static_cast<uint8_t>(r.remote_port >> 8), static_cast<uint8_t>(r.remote_port), 0, 0});
   put_le32(b, r.pid);
 }
 
@@ -55,7 +58,9 @@ TEST(DecodeTcpTable, NeverReadsPastTheBuffer) {
   std::vector<uint8_t> partial = table_bytes(3, {kListener, kOutbound});
   partial.resize(partial.size() + kRawTcpRowSize - 1);  // a third row short of one byte
   const Case cases[] = {
-      {"count beyond the buffer", table_bytes(1000, {kListener, kOutbound}), {kListener, kOutbound}},
+      {"count beyond the buffer",
+       table_bytes(1000, {kListener, kOutbound}),
+       {kListener, kOutbound}},
       {"largest count", table_bytes(0xFFFFFFFFu, {kOutbound}), {kOutbound}},
       {"trailing partial row", partial, {kListener, kOutbound}},
       {"count below the rows held", table_bytes(1, {kListener, kOutbound}), {kListener}},

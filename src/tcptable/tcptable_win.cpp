@@ -1,9 +1,10 @@
 #include "tcptable/tcptable_win.h"
 
-#include <winsock2.h>
+// clang-format off
+#include <winsock2.h>  // before windows.h, which would bring the older socket header
 #include <windows.h>
-// The IP helper headers need the two above first.
-#include <iphlpapi.h>
+#include <iphlpapi.h>  // needs both above
+// clang-format on
 
 namespace tarnwick {
 

@@ -1,5 +1,7 @@
-#include <winsock2.h>
+// clang-format off
+#include <winsock2.h>  // before windows.h
 #include <windows.h>
+// clang-format on
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,11 @@
 // Listens on 127.0.0.1 and stays until killed: listen.exe PORT READYFILE.
 // Port 0 takes any free port. Once listening it writes the port to READYFILE
 // (through a rename, so the file is never seen half-written).
-#include <winsock2.h>
+// clang-format off
+#include <winsock2.h>  // before windows.h
 #include <windows.h>
 #include <shellapi.h>
+// clang-format on
 
 #include <cwchar>
 #include <string>
@@ -26,7 +28,8 @@ int main() {
 
   const std::string port = std::to_string(ntohs(addr.sin_port));
   const std::wstring tmp = std::wstring(argv[2]) + L".tmp";
-  HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return 7;
   DWORD written = 0;
   WriteFile(f, port.data(), static_cast<DWORD>(port.size()), &written, nullptr);
