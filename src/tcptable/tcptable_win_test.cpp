@@ -3,12 +3,13 @@
 #include <windows.h>
 // clang-format on
 
+#include "tcptable/tcptable_win.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "tcptable/tcptable_fake.h"
-#include "tcptable/tcptable_win.h"
 
 namespace tarnwick {
 namespace {
