@@ -85,6 +85,7 @@ class ConnectionMonitor {
     MonitorTime last_new{};
   };
 
+  // The tunnel and reverse-shell rules; `lower_` holds the lower-cased `name`.
   void check_names(const ObservedConnection& conn, std::string_view name, AlertOut& out);
   void beacon_step(const ObservedConnection& conn, std::string_view name, MonitorTime now,
                    AlertOut& out);
