@@ -27,7 +27,8 @@ std::optional<Guid> parse_guid(std::string_view text) {
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
     text = text.substr(1, 36);
   }
-  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') {
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
+      text[23] != '-') {
     return std::nullopt;
   }
   uint64_t d1, d2, d3, d4a, d4b;
@@ -44,6 +45,24 @@ std::optional<Guid> parse_guid(std::string_view text) {
   g.data4[1] = static_cast<uint8_t>(d4a);
   for (int i = 0; i < 6; ++i) g.data4[2 + i] = static_cast<uint8_t>(d4b >> (8 * (5 - i)));
   return g;
+}
+
+Alert trace_stopped_alert(std::string_view session_name) {
+  std::string detail = "The ";
+  detail += session_name;
+  detail += " trace session ended while Tarnwick was running (possible tampering); restarting it.";
+  return make_alert(AlertSource::System, Severity::High, kTraceStoppedTitle, std::move(detail));
+}
+
+void watch_trace_session(TraceSession& session, std::string_view session_name, AlertOut& out,
+                         const Sleeper& sleep) {
+  while (sleep(std::chrono::milliseconds(500))) {
+    if (session.ended()) {
+      out.push(trace_stopped_alert(session_name));
+      break;
+    }
+  }
+  session.stop();
 }
 
 std::string TraceStartError::text() const {

@@ -13,6 +13,9 @@
 #include <string_view>
 #include <variant>
 
+#include "engine/alert_queue.h"
+#include "engine/flags.h"
+
 namespace tarnwick {
 
 struct Guid {
@@ -64,9 +67,25 @@ class TraceSession {
   virtual ~TraceSession() = default;
   // Closes the consumer, stops the session and waits for its event thread.
   virtual void stop() = 0;
+  // True once the session's event processing has ended without stop():
+  // someone stopped the session by name, or the system lost it.
+  virtual bool ended() const = 0;
 };
 
 using TraceStart = std::variant<std::unique_ptr<TraceSession>, TraceStartError>;
+
+inline constexpr const char* kTraceStoppedTitle = "Real-time trace stopped unexpectedly";
+
+// "The {session} trace session ended while Tarnwick was running (possible
+// tampering); restarting it."
+Alert trace_stopped_alert(std::string_view session_name);
+
+// Watches a running session in 500 ms steps until the engine stops. A session
+// whose event processing ends on its own is reported once; the caller then
+// returns, so that its supervisor starts it again (or it falls back as at
+// start-up). Stops the session in either case.
+void watch_trace_session(TraceSession& session, std::string_view session_name, AlertOut& out,
+                         const Sleeper& sleep);
 
 class TraceFactory {
  public:

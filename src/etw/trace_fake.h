@@ -45,6 +45,8 @@ class FakeTraceFactory final : public TraceFactory {
   TraceCallback callback;
   int starts = 0;
   int stops = 0;
+  // Set by a test to make the running session's event loop end on its own.
+  bool ended = false;
 
   TraceStart start(const std::string& name, const TraceProvider& p,
                    TraceCallback on_event) override {
@@ -61,6 +63,7 @@ class FakeTraceFactory final : public TraceFactory {
    public:
     explicit Session(FakeTraceFactory& owner) : owner_(owner) {}
     void stop() override { ++owner_.stops; }
+    bool ended() const override { return owner_.ended; }
 
    private:
     FakeTraceFactory& owner_;

@@ -6,6 +6,7 @@
 #include <evntrace.h>
 #include <tdh.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -168,8 +169,10 @@ class WindowsTraceSession final : public TraceSession {
 
     std::promise<ULONG> finished;
     std::future<ULONG> result = finished.get_future();
-    thread_ = std::thread([handle = consumer_, done = std::move(finished)]() mutable {
-      done.set_value(ProcessTrace(&handle, 1, nullptr, nullptr));
+    thread_ = std::thread([this, handle = consumer_, done = std::move(finished)]() mutable {
+      const ULONG rc = ProcessTrace(&handle, 1, nullptr, nullptr);
+      processing_ended_.store(true);
+      done.set_value(rc);
     });
     if (result.wait_for(kConsumerGrace) == std::future_status::ready) {
       return TraceStartError{"ProcessTrace", result.get()};
@@ -177,7 +180,10 @@ class WindowsTraceSession final : public TraceSession {
     return std::nullopt;
   }
 
+  bool ended() const override { return processing_ended_.load() && !stopping_; }
+
   void stop() override {
+    stopping_ = true;
     if (consumer_ != INVALID_PROCESSTRACE_HANDLE) {
       CloseTrace(consumer_);
       consumer_ = INVALID_PROCESSTRACE_HANDLE;
@@ -207,6 +213,10 @@ class WindowsTraceSession final : public TraceSession {
   TRACEHANDLE session_ = 0;
   bool session_started_ = false;
   TRACEHANDLE consumer_ = INVALID_PROCESSTRACE_HANDLE;
+  // Set by the event thread when ProcessTrace returns: after stop(), or when
+  // the session was stopped from outside.
+  std::atomic<bool> processing_ended_{false};
+  bool stopping_ = false;
   std::thread thread_;
 };
 

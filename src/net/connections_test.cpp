@@ -6,22 +6,14 @@
 
 #include "procmeta/procmeta_fake.h"
 #include "tcptable/tcptable_fake.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick {
 namespace {
 
 using testing::ipv4;
 
-class Collect final : public AlertOut {
- public:
-  std::vector<Alert> alerts;
-  void push(Alert a) override { alerts.push_back(std::move(a)); }
-  std::vector<std::string> titles() const {
-    std::vector<std::string> t;
-    for (const Alert& a : alerts) t.push_back(a.title);
-    return t;
-  }
-};
+using Collect = testing::AlertCollector;
 
 MonitorTime at(double seconds) {
   return MonitorTime(std::chrono::microseconds(std::llround(seconds * 1e6)));

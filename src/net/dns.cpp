@@ -143,12 +143,14 @@ void run_dns_detector(DnsDetectorParts& p) {
                      [&out = p.out, scratch = std::string()](const TraceEventView& event) mutable {
                        handle_dns_event(event, scratch, out);
                      });
-  auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started);
-  if (session == nullptr) p.out.push(dns_unavailable_alert(std::get<TraceStartError>(started)));
+  if (auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started)) {
+    watch_trace_session(**session, kDnsSessionName, p.out, p.sleep);
+    return;
+  }
+  p.out.push(dns_unavailable_alert(std::get<TraceStartError>(started)));
   // There is no fallback: without the session the detector only waits.
   while (p.sleep(std::chrono::milliseconds(500))) {
   }
-  if (session != nullptr) (*session)->stop();
 }
 
 }  // namespace tarnwick

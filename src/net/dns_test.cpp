@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "etw/trace_fake.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick {
 namespace {
 
-class Collect final : public AlertOut {
- public:
-  std::vector<Alert> alerts;
-  void push(Alert a) override { alerts.push_back(std::move(a)); }
-};
+using Collect = testing::AlertCollector;
 
 TEST(ClassifyDomain, Cases) {
   struct Case {
@@ -161,6 +158,30 @@ TEST(DnsDetector, WatchesTheSessionUntilStop) {
   EXPECT_EQ(traces.stops, 1);
   ASSERT_EQ(out.alerts.size(), 1u);
   EXPECT_EQ(out.alerts[0].dedup_key, "dns-bad:c2.duckdns.org");
+}
+
+TEST(DnsDetector, ASessionEndedFromOutsideIsReportedAndTheRunEnds) {
+  testing::FakeTraceFactory traces;
+  EngineFlags flags;
+  Collect out;
+  int waits = 0;
+  DnsDetectorParts parts{traces, out, flags, [&](std::chrono::milliseconds) {
+                           // Someone stops the session by name during the second wait.
+                           if (++waits == 2) traces.ended = true;
+                           return waits < 20;
+                         }};
+  run_dns_detector(parts);
+  EXPECT_EQ(waits, 2);
+  EXPECT_EQ(traces.stops, 1);
+  ASSERT_EQ(out.alerts.size(), 1u);
+  const Alert& a = out.alerts[0];
+  EXPECT_EQ(a.source, AlertSource::System);
+  EXPECT_EQ(a.severity, Severity::High);
+  EXPECT_EQ(a.title, "Real-time trace stopped unexpectedly");
+  EXPECT_EQ(a.detail,
+            "The Tarnwick-dns trace session ended while Tarnwick was running (possible tampering); "
+            "restarting it.");
+  EXPECT_EQ(a.dedup_key, "SYS:Real-time trace stopped unexpectedly");
 }
 
 }  // namespace

@@ -57,9 +57,7 @@ void run_process_detector(ProcessDetectorParts& p) {
                                         }
                                       });
   if (auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started)) {
-    while (p.sleep(std::chrono::milliseconds(500))) {
-    }
-    (*session)->stop();
+    watch_trace_session(**session, kProcessSessionName, p.out, p.sleep);
     return;
   }
   p.out.push(process_fallback_alert(std::get<TraceStartError>(started)));

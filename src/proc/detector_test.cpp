@@ -5,6 +5,7 @@
 #include "etw/trace_fake.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_fake.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick {
 namespace {
@@ -125,6 +126,30 @@ TEST(SnapshotFallback, GameModeIsReadBeforeEachWait) {
   // Game mode switches on during the first wait and off during the third.
   const auto run = run_fallback(table, query, flags, {{1, true}, {3, false}});
   EXPECT_EQ(run.waits, (std::vector<long long>{3, 15, 15, 3, 3}));
+}
+
+TEST(ProcessDetector, ASessionEndedFromOutsideIsReportedAndTheRunEnds) {
+  testing::FakeTraceFactory traces;
+  testing::FakeProcessTable table;
+  testing::FakeProcessQuery query;
+  testing::FakeSignatureCheck trust;
+  testing::AlertCollector out;
+  EngineFlags flags;
+  int waits = 0;
+  ProcessDetectorParts parts{
+      traces, table, query, trust, out, flags, [&](std::chrono::milliseconds) {
+        if (++waits == 3) traces.ended = true;
+        return waits < 20;
+      }};
+  run_process_detector(parts);
+  EXPECT_EQ(waits, 3);
+  EXPECT_EQ(traces.stops, 1);
+  // The run ends without falling back to snapshots; the supervisor starts it again.
+  EXPECT_EQ(table.script.size(), 0u);
+  ASSERT_EQ(out.titles(), std::vector<std::string>{"Real-time trace stopped unexpectedly"});
+  EXPECT_EQ(out.alerts[0].detail,
+            "The Tarnwick-proc trace session ended while Tarnwick was running (possible "
+            "tampering); restarting it.");
 }
 
 }  // namespace

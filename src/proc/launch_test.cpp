@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "procmeta/procmeta_fake.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick {
 namespace {
@@ -13,11 +14,7 @@ namespace {
 using testing::FakeProcessQuery;
 using testing::FakeSignatureCheck;
 
-class Collected final : public AlertOut {
- public:
-  std::vector<Alert> alerts;
-  void push(Alert alert) override { alerts.push_back(std::move(alert)); }
-};
+using Collected = testing::AlertCollector;
 
 class Rules : public ::testing::Test {
  protected:
