@@ -4,6 +4,7 @@
 
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
+#include "files/files_win.h"
 #include "notify/notify_win.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
@@ -37,6 +38,11 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   if (name == "process") {
     return [queue = shared.queue, flags = shared.flags] {
       run_windows_process_detector(*queue, *flags);
+    };
+  }
+  if (name == "files") {
+    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
+      run_windows_files_detector(*queue, *flags, *config);
     };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its

@@ -95,25 +95,45 @@ std::u16string utf8_to_utf16(std::string_view utf8) {
   return out;
 }
 
+namespace {
+
+// One code point from the units that `unit(i)` reads; unpaired surrogates
+// become U+FFFD. Advances `i` past what it used.
+template <typename UnitAt>
+char32_t decode_utf16(UnitAt unit, size_t n, size_t& i) {
+  const char16_t u = unit(i++);
+  if (u < 0xD800 || u > 0xDFFF) return u;
+  if (u <= 0xDBFF && i < n) {
+    const char16_t low = unit(i);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      ++i;
+      return 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
+    }
+  }
+  return kReplacementChar;
+}
+
+}  // namespace
+
 std::string utf16_to_utf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
-  for (size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t u = utf16[i];
-    char32_t cp = u;
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(utf16[i + 1]) - 0xDC00);
-        ++i;
-      } else {
-        cp = kReplacementChar;
-      }
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      cp = kReplacementChar;
-    }
-    append_utf8(cp, out);
-  }
+  const auto unit = [&](size_t i) { return utf16[i]; };
+  for (size_t i = 0; i < utf16.size();) append_utf8(decode_utf16(unit, utf16.size(), i), out);
   return out;
+}
+
+void append_utf16le(const unsigned char* bytes, size_t units, std::string& out) {
+  const auto unit = [bytes](size_t i) {
+    return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  };
+  size_t i = 0;
+  // Most names are ASCII: copy those units straight through.
+  while (i < units && bytes[2 * i + 1] == 0 && bytes[2 * i] < 0x80) {
+    out.push_back(static_cast<char>(bytes[2 * i]));
+    ++i;
+  }
+  while (i < units) append_utf8(decode_utf16(unit, units, i), out);
 }
 
 bool is_valid_utf8(std::string_view bytes) {
