@@ -57,19 +57,18 @@ bool is_ignored_extension(std::string_view lower_extension) {
 
 void BurstDetector::EventRing::push_back(Clock::time_point t) {
   if (size_ == slots_.size()) {
-    std::vector<Clock::time_point> grown;
-    grown.reserve(std::max<size_t>(64, slots_.size() * 2));
-    for (size_t i = 0; i < size_; ++i) grown.push_back(slots_[(head_ + i) % slots_.size()]);
-    grown.resize(grown.capacity());
+    // Capacities are powers of two, so a mask finds a slot.
+    std::vector<Clock::time_point> grown(std::max<size_t>(64, slots_.size() * 2));
+    for (size_t i = 0; i < size_; ++i) grown[i] = slots_[(head_ + i) & (slots_.size() - 1)];
     slots_ = std::move(grown);
     head_ = 0;
   }
-  slots_[(head_ + size_) % slots_.size()] = t;
+  slots_[(head_ + size_) & (slots_.size() - 1)] = t;
   ++size_;
 }
 
 void BurstDetector::EventRing::pop_front() {
-  head_ = (head_ + 1) % slots_.size();
+  head_ = (head_ + 1) & (slots_.size() - 1);
   --size_;
 }
 

@@ -127,13 +127,12 @@ void append_utf16le(const unsigned char* bytes, size_t units, std::string& out) 
   const auto unit = [bytes](size_t i) {
     return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   };
-  size_t i = 0;
-  // Most names are ASCII: copy those units straight through.
-  while (i < units && bytes[2 * i + 1] == 0 && bytes[2 * i] < 0x80) {
-    out.push_back(static_cast<char>(bytes[2 * i]));
-    ++i;
-  }
-  while (i < units) append_utf8(decode_utf16(unit, units, i), out);
+  // Most names are ASCII: copy that leading run in one step.
+  size_t ascii = 0;
+  while (ascii < units && bytes[2 * ascii + 1] == 0 && bytes[2 * ascii] < 0x80) ++ascii;
+  out.reserve(out.size() + ascii);
+  for (size_t k = 0; k < ascii; ++k) out.push_back(static_cast<char>(bytes[2 * k]));
+  for (size_t i = ascii; i < units;) append_utf8(decode_utf16(unit, units, i), out);
 }
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -183,8 +182,11 @@ std::string_view utf8_prefix(std::string_view text, size_t max_bytes) {
 }
 
 std::string_view file_name(std::string_view path) {
-  const size_t sep = path.find_last_of("\\/");
-  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+  // A plain backward scan: find_last_of makes a library call per character,
+  // and this runs for every file change.
+  size_t start = path.size();
+  while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/') --start;
+  return path.substr(start);
 }
 
 std::string ascii_lower(std::string_view text) {
