@@ -12,9 +12,9 @@ namespace tarnwick {
 namespace {
 
 constexpr std::array<std::string_view, 19> kIgnoredExtensions = {
-    "log",      "tmp",      "temp", "dmp",     "cache",  "etl",    "bak",
-    "old",      "part",     "crdownload", "download", "ldb", "journal", "db-wal",
-    "db-shm",   "pak",      "dat",  "manifest", "lock"};
+    "log",    "tmp",  "temp",       "dmp",      "cache", "etl",     "bak",
+    "old",    "part", "crdownload", "download", "ldb",   "journal", "db-wal",
+    "db-shm", "pak",  "dat",        "manifest", "lock"};
 
 // The window as a clock duration; a window longer than the clock can express
 // keeps every event.
@@ -137,7 +137,8 @@ std::optional<Alert> BurstDetector::end_batch(Clock::time_point now, CulpritFind
     detail += " Likely culprit: " + culprit->name + " (pid " + std::to_string(culprit->pid) +
               ", ~" + whole_rate(culprit->rate_mb_s) + " MB/s writes).";
   }
-  Alert alert = make_alert(AlertSource::Files, Severity::Critical, kRansomwareTitle, std::move(detail));
+  Alert alert =
+      make_alert(AlertSource::Files, Severity::Critical, kRansomwareTitle, std::move(detail));
   alert.dedup_key = "ransom:" + folder_;
   if (culprit) {
     alert.pid = culprit->pid;

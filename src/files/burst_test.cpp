@@ -39,8 +39,8 @@ TEST(BurstSettings, FloorsOfThresholdAndWindow) {
     uint32_t threshold, note;
     uint64_t window_secs;
   };
-  const Case cases[] = {{0, 0, 5, 2, 1}, {3, 10, 5, 2, 10}, {5, 1, 5, 2, 1},
-                        {6, 10, 6, 3, 10}, {20, 60, 20, 10, 60}};
+  const Case cases[] = {
+      {0, 0, 5, 2, 1}, {3, 10, 5, 2, 10}, {5, 1, 5, 2, 1}, {6, 10, 6, 3, 10}, {20, 60, 20, 10, 60}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.count);
     const BurstSettings s = settings(c.count, c.window);
@@ -56,11 +56,16 @@ TEST(FileExtension, LastComponentAfterItsLastDot) {
     std::optional<std::string_view> ext;
   };
   const Case cases[] = {
-      {"report.docx", "docx"},          {"a.tar.GZ", "GZ"},
-      {"Projects\\v1.2\\README", {}},   {"sub/dir.d/notes", {}},
-      {".profile", {}},                 {"dir\\.gitignore", {}},
-      {"report.", ""},                  {"..", {}},
-      {"dir\\..", {}},                  {"x\\y.z\\photo.JPG.locked", "locked"},
+      {"report.docx", "docx"},
+      {"a.tar.GZ", "GZ"},
+      {"Projects\\v1.2\\README", {}},
+      {"sub/dir.d/notes", {}},
+      {".profile", {}},
+      {"dir\\.gitignore", {}},
+      {"report.", ""},
+      {"..", {}},
+      {"dir\\..", {}},
+      {"x\\y.z\\photo.JPG.locked", "locked"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,10 +83,11 @@ TEST(BurstDetector, TheExampleDetailWithACulprit) {
   EXPECT_EQ(alert->source, AlertSource::Files);
   EXPECT_EQ(alert->severity, Severity::Critical);
   EXPECT_EQ(alert->title, "Possible ransomware activity");
-  EXPECT_EQ(alert->detail,
-            "6 file changes in 10s under D:\\Shared. Many files now end in .locked (6) \u2014 likely "
-            "encryption. Likely culprit: evil.exe (pid 4242, ~37 MB/s writes).\n\n"
-            "MITRE ATT&CK: T1486 (Data Encrypted for Impact)  \u00B7  CVSS 9.4 (Critical)");
+  EXPECT_EQ(
+      alert->detail,
+      "6 file changes in 10s under D:\\Shared. Many files now end in .locked (6) \u2014 likely "
+      "encryption. Likely culprit: evil.exe (pid 4242, ~37 MB/s writes).\n\n"
+      "MITRE ATT&CK: T1486 (Data Encrypted for Impact)  \u00B7  CVSS 9.4 (Critical)");
   EXPECT_EQ(alert->dedup_key, "ransom:D:\\Shared");
   EXPECT_EQ(alert->pid, 4242u);
   EXPECT_EQ(alert->remediation, Remediation(SuspendProcess{}));
@@ -172,13 +178,15 @@ TEST(BurstDetector, NoteNamesTheTopExtensionOnceItReachesHalfTheThreshold) {
   };
   const Case cases[] = {
       {"no extensions", {"README", ".profile", "Makefile", "dir\\..", "LICENSE"}, "F."},
-      {"trailing dot", {"report.", "a.", "b.", "c.", "d."},
+      {"trailing dot",
+       {"report.", "a.", "b.", "c.", "d."},
        "F. Many files now end in . (5) \u2014 likely encryption."},
-      {"upper case", {"A.LOCKED", "b.Locked", "c.locked", "d.txt", "e.txt"},
+      {"upper case",
+       {"A.LOCKED", "b.Locked", "c.locked", "d.txt", "e.txt"},
        "F. Many files now end in .locked (3) \u2014 likely encryption."},
       {"each extension once", {"a.x", "b.y", "c.z", "d.w", "e.v", "f.u"}, "F."},
-      {"full lower-casing", {"\u00C9T\u00C9.\u00C9T\u00C9", "b.\u00C9t\u00E9", "c.\u00E9T\u00C9",
-                             "d", "e"},
+      {"full lower-casing",
+       {"\u00C9T\u00C9.\u00C9T\u00C9", "b.\u00C9t\u00E9", "c.\u00E9T\u00C9", "d", "e"},
        "F. Many files now end in .\u00E9t\u00E9 (3) \u2014 likely encryption."},
   };
   for (const auto& c : cases) {

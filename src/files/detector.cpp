@@ -93,8 +93,8 @@ void run_files_detector(FilesDetectorParts& p) {
       std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
       if (!watch) return;
       BurstDetector burst(settings, folder);
-      FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags,
-                             p.config.game_mode_enabled, p.sleep};
+      FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
+                             p.sleep};
       run_folder_watch(parts);
     }));
   }

@@ -36,16 +36,29 @@ TEST(WatchList, ConfiguredFoldersOrProfileFoldersThatExist) {
   };
   const Case cases[] = {
       {"configured, in order, missing ones dropped",
-       {"E:\\b", "E:\\missing", "E:\\a"}, "C:\\Users\\bob", {"E:\\a", "E:\\b"}, {"E:\\b", "E:\\a"}},
+       {"E:\\b", "E:\\missing", "E:\\a"},
+       "C:\\Users\\bob",
+       {"E:\\a", "E:\\b"},
+       {"E:\\b", "E:\\a"}},
       {"configured but none exist: no fallback",
-       {"E:\\missing"}, "C:\\Users\\bob", {"C:\\Users\\bob\\Documents"}, {}},
+       {"E:\\missing"},
+       "C:\\Users\\bob",
+       {"C:\\Users\\bob\\Documents"},
+       {}},
       {"profile folders in order",
-       {}, "C:\\Users\\bob",
+       {},
+       "C:\\Users\\bob",
        {"C:\\Users\\bob\\Pictures", "C:\\Users\\bob\\Desktop", "C:\\Users\\bob\\Documents"},
        {"C:\\Users\\bob\\Documents", "C:\\Users\\bob\\Desktop", "C:\\Users\\bob\\Pictures"}},
       {"profile with only a Desktop",
-       {}, "C:\\Users\\bob", {"C:\\Users\\bob\\Desktop"}, {"C:\\Users\\bob\\Desktop"}},
-      {"profile ending in a separator", {}, "C:\\Users\\bob\\", {"C:\\Users\\bob\\Desktop"},
+       {},
+       "C:\\Users\\bob",
+       {"C:\\Users\\bob\\Desktop"},
+       {"C:\\Users\\bob\\Desktop"}},
+      {"profile ending in a separator",
+       {},
+       "C:\\Users\\bob\\",
+       {"C:\\Users\\bob\\Desktop"},
        {"C:\\Users\\bob\\Desktop"}},
       {"no profile", {}, std::nullopt, {"\\Documents"}, {}},
   };
@@ -64,8 +77,14 @@ struct Detector {
   std::vector<milliseconds> sleeps;
 
   void run(std::optional<std::string> profile, std::set<std::string> on_disk) {
-    FilesDetectorParts parts{config, std::move(profile), existing(std::move(on_disk)), watcher,
-                             culprits, out, flags, [this](milliseconds d) {
+    FilesDetectorParts parts{config,
+                             std::move(profile),
+                             existing(std::move(on_disk)),
+                             watcher,
+                             culprits,
+                             out,
+                             flags,
+                             [this](milliseconds d) {
                                sleeps.push_back(d);
                                return !flags.stopping();
                              }};
@@ -93,7 +112,9 @@ TEST(FilesDetector, EachFolderGetsItsOwnWatcherAndBurstState) {
   d.config.ransomware_burst_count = 5;
   d.config.watch_dirs = {"E:\\shared", "E:\\unopenable"};
   std::vector<RawRecord> burst;
-  for (int i = 0; i < 5; ++i) burst.push_back({kActionAdded, u"f" + std::u16string(1, static_cast<char16_t>(u'0' + i)) + u".locked"});
+  for (int i = 0; i < 5; ++i)
+    burst.push_back(
+        {kActionAdded, u"f" + std::u16string(1, static_cast<char16_t>(u'0' + i)) + u".locked"});
   d.watcher.scripts["E:\\shared"] = {FakeRead{.bytes = change_records(burst)}};
   d.run(std::nullopt, {"E:\\shared", "E:\\unopenable"});
   EXPECT_EQ(std::set<std::string>(d.watcher.opened.begin(), d.watcher.opened.end()),
@@ -102,9 +123,10 @@ TEST(FilesDetector, EachFolderGetsItsOwnWatcherAndBurstState) {
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].title, "Possible ransomware activity");
   EXPECT_EQ(alerts[0].dedup_key, "ransom:E:\\shared");
-  EXPECT_EQ(alerts[0].detail.substr(0, alerts[0].detail.find('\n')),
-            "5 file changes in 10s under E:\\shared. Many files now end in .locked (5) \u2014 likely "
-            "encryption.");
+  EXPECT_EQ(
+      alerts[0].detail.substr(0, alerts[0].detail.find('\n')),
+      "5 file changes in 10s under E:\\shared. Many files now end in .locked (5) \u2014 likely "
+      "encryption.");
 }
 
 // One folder's loop over scripted reads; the script's end sets `stop`.
@@ -117,19 +139,20 @@ struct Loop {
 
   FakeDirectoryWatch run(std::deque<FakeRead> script, bool game_mode_enabled = true) {
     FakeDirectoryWatch watch(flags, std::move(script));
-    FolderWatchParts parts{watch, burst, culprits, out, flags, game_mode_enabled,
-                           [this](milliseconds d) {
-                             sleeps.push_back(d);
-                             return !flags.stopping();
-                           }};
+    FolderWatchParts parts{
+        watch, burst, culprits, out, flags, game_mode_enabled, [this](milliseconds d) {
+          sleeps.push_back(d);
+          return !flags.stopping();
+        }};
     run_folder_watch(parts);
     return watch;
   }
 };
 
-const std::string kThree = change_records(
-    {{kActionAdded, u"a.txt"}, {kActionModified, u"a.txt"}, {kActionRemoved, u"b.txt"},
-     {kActionAdded, u"sub\\c.txt"}});
+const std::string kThree = change_records({{kActionAdded, u"a.txt"},
+                                           {kActionModified, u"a.txt"},
+                                           {kActionRemoved, u"b.txt"},
+                                           {kActionAdded, u"sub\\c.txt"}});
 
 TEST(FolderWatch, AnEmptyCompletionDoesNotCountTheLastBatchAgain) {
   Loop l;
@@ -141,9 +164,9 @@ TEST(FolderWatch, AnEmptyCompletionDoesNotCountTheLastBatchAgain) {
 
 TEST(FolderWatch, FailedRequestsAndReadsWaitFiveSecondsThenTryAgain) {
   Loop l;
-  const auto watch = l.run({FakeRead{.request_ok = false},
-                            FakeRead{.status = WaitStatus::Failed, .bytes = kThree},
-                            FakeRead{.pending_slices = 2, .bytes = kThree}});
+  const auto watch =
+      l.run({FakeRead{.request_ok = false}, FakeRead{.status = WaitStatus::Failed, .bytes = kThree},
+             FakeRead{.pending_slices = 2, .bytes = kThree}});
   EXPECT_EQ(l.sleeps, (std::vector<milliseconds>{milliseconds(5000), milliseconds(5000),
                                                  milliseconds(5000)}));
   EXPECT_EQ(watch.requests, 4);  // the last one finds the script ended, sets stop

@@ -26,8 +26,8 @@ class WindowsDirectoryWatch final : public DirectoryWatch {
   bool request() override {
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = event_.get();
-    if (!ReadDirectoryChangesW(folder_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), TRUE,
-                               kChangeFilter, nullptr, &overlapped_, nullptr)) {
+    if (!ReadDirectoryChangesW(folder_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                               TRUE, kChangeFilter, nullptr, &overlapped_, nullptr)) {
       return false;
     }
     pending_ = true;
@@ -79,9 +79,9 @@ std::unique_ptr<DirectoryWatch> WindowsDirectoryWatcher::open(const std::string&
   // A NUL would end the path early and watch another folder.
   if (folder.find('\0') != std::string::npos) return nullptr;
   win::FileHandle handle(CreateFileW(win::widen(folder).c_str(), FILE_LIST_DIRECTORY,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                     nullptr));
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
   if (!handle) return nullptr;
   // Auto-reset, not signalled: each read's completion wakes one wait.
   win::KernelHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));

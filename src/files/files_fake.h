@@ -132,8 +132,8 @@ class FakeDirectoryWatch final : public DirectoryWatch {
       return {WaitStatus::Pending, 0};
     }
     std::memcpy(buffer_.data(), read.bytes.data(), std::min(read.bytes.size(), buffer_.size()));
-    const WaitResult result{read.status,
-                            read.reported_bytes == SIZE_MAX ? read.bytes.size() : read.reported_bytes};
+    const WaitResult result{
+        read.status, read.reported_bytes == SIZE_MAX ? read.bytes.size() : read.reported_bytes};
     if (read.on_complete) read.on_complete();
     script_.pop_front();
     return result;

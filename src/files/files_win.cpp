@@ -34,8 +34,8 @@ void run_windows_files_detector(AlertQueue& queue, const EngineFlags& flags, con
   WriteRateProbe probe({table, counter, query, trust, GetCurrentProcessId(),
                         [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }});
   QueueOut out(queue);
-  FilesDetectorParts parts{config,  get_env("USERPROFILE"), path_exists, watcher, probe, out,
-                           flags,   stop_aware_sleeper(flags)};
+  FilesDetectorParts parts{config, get_env("USERPROFILE"),   path_exists, watcher, probe, out,
+                           flags,  stop_aware_sleeper(flags)};
   run_files_detector(parts);
 }
 

@@ -1,9 +1,10 @@
+#include "files/files_win.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "fileio/fileio.h"
-#include "files/files_win.h"
 #include "files/records.h"
 #include "testsupport/temp_dir.h"
 #include "win/wide_win.h"
@@ -14,8 +15,8 @@ namespace {
 using std::chrono::milliseconds;
 
 void write_file(const std::filesystem::path& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(f, INVALID_HANDLE_VALUE);
   DWORD written = 0;
   WriteFile(f, "data", 4, &written, nullptr);

@@ -24,7 +24,8 @@ struct Probe {
   std::vector<std::chrono::milliseconds> pauses;
 
   // Every pid listed once; `samples` gives each one's two readings.
-  void processes(std::map<uint32_t, std::pair<std::optional<uint64_t>, std::optional<uint64_t>>> samples) {
+  void processes(
+      std::map<uint32_t, std::pair<std::optional<uint64_t>, std::optional<uint64_t>>> samples) {
     ProcessSnapshot snapshot;
     for (const auto& [pid, pair] : samples) {
       snapshot[pid] = "p" + std::to_string(pid) + ".exe";
@@ -44,8 +45,11 @@ TEST(WriteRateProbe, NamesTheFastestUnsignedWriter) {
   Probe p;
   // 0.6 s at 37.4 MB/s.
   const uint64_t fast = static_cast<uint64_t>(37.4 * 0.6 * MB);
-  p.processes({{4, {0, 900 * MB}}, {kOwnPid, {0, 900 * MB}}, {1200, {10, 10 + 2 * MB}},
-               {4242, {5 * MB, 5 * MB + fast}}, {5000, {7, 3}}});
+  p.processes({{4, {0, 900 * MB}},
+               {kOwnPid, {0, 900 * MB}},
+               {1200, {10, 10 + 2 * MB}},
+               {4242, {5 * MB, 5 * MB + fast}},
+               {5000, {7, 3}}});
   p.query.paths[4242] = "C:\\Users\\bob\\AppData\\Local\\Temp\\evil.exe";
   const auto culprit = p.run();
   ASSERT_TRUE(culprit);
@@ -69,13 +73,29 @@ TEST(WriteRateProbe, CasesWithoutACulpritOrWithAnUnknownName) {
       {"signed fastest writer, no fall-back to the next",
        {{100, {0, 50 * MB}}, {200, {0, 20 * MB}}},
        {{100, "C:\\Windows\\System32\\svchost.exe"}, {200, "C:\\x\\evil.exe"}},
-       {"C:\\Windows\\System32\\svchost.exe"}, {}, ""},
+       {"C:\\Windows\\System32\\svchost.exe"},
+       {},
+       ""},
       {"nobody at 1 MB/s", {{100, {0, one_mb_s - 2}}}, {{100, "C:\\x\\slow.exe"}}, {}, {}, ""},
-      {"just at 1 MB/s", {{100, {0, one_mb_s}}}, {{100, "C:\\x\\steady.exe"}}, {}, 100, "steady.exe"},
-      {"equal deltas keep the first", {{300, {0, 8 * MB}}, {301, {0, 8 * MB}}},
-       {{300, "C:\\a.exe"}, {301, "C:\\b.exe"}}, {}, 300, "a.exe"},
+      {"just at 1 MB/s",
+       {{100, {0, one_mb_s}}},
+       {{100, "C:\\x\\steady.exe"}},
+       {},
+       100,
+       "steady.exe"},
+      {"equal deltas keep the first",
+       {{300, {0, 8 * MB}}, {301, {0, 8 * MB}}},
+       {{300, "C:\\a.exe"}, {301, "C:\\b.exe"}},
+       {},
+       300,
+       "a.exe"},
       {"unreadable path", {{77, {0, 8 * MB}}}, {}, {}, 77, "?"},
-      {"counters unreadable", {{100, {std::nullopt, 8 * MB}}, {101, {0, std::nullopt}}}, {}, {}, {}, ""},
+      {"counters unreadable",
+       {{100, {std::nullopt, 8 * MB}}, {101, {0, std::nullopt}}},
+       {},
+       {},
+       {},
+       ""},
       {"nothing listed", {}, {}, {}, {}, ""},
   };
   for (const auto& c : cases) {

@@ -27,7 +27,9 @@ std::vector<std::string> walk(const std::string& bytes, size_t completed) {
   return sink.names;
 }
 
-std::vector<std::string> walk(const std::string& bytes) { return walk(bytes, bytes.size()); }
+std::vector<std::string> walk(const std::string& bytes) {
+  return walk(bytes, bytes.size());
+}
 
 TEST(ChangeRecords, OnlyAddedModifiedAndNewNamesQualify) {
   const std::string batch = change_records({
