@@ -7,6 +7,7 @@
 #include "etw/trace_win.h"
 #include "net/connections.h"
 #include "net/dns.h"
+#include "files/files_win.h"
 #include "notify/notify_win.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
@@ -65,6 +66,11 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   }
   if (name == "dns") {
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
+  }
+  if (name == "files") {
+    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
+      run_windows_files_detector(*queue, *flags, *config);
+    };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its
   // supervisor neither restarts it nor prints anything.
