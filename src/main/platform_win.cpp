@@ -5,8 +5,10 @@
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
 #include "notify/notify_win.h"
+#include "persist/persist.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
+#include "registry/registry_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"
 
@@ -31,12 +33,24 @@ void run_windows_process_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_process_detector(parts);
 }
 
+void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags) {
+  WindowsRegistry registry;
+  QueueOut out(queue);
+  PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
+  run_persistence_detector(parts);
+}
+
 }  // namespace
 
 DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineShared& shared) {
   if (name == "process") {
     return [queue = shared.queue, flags = shared.flags] {
       run_windows_process_detector(*queue, *flags);
+    };
+  }
+  if (name == "persistence") {
+    return [queue = shared.queue, flags = shared.flags] {
+      run_windows_persistence_detector(*queue, *flags);
     };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its
