@@ -119,6 +119,8 @@ TEST(LoadConfig, UnusableFilesAreNeverRewritten) {
       R"j({"toast_min_severity": "high", "ntfy_topic": "kept"})j",
       "",
       "{",
+      // An unknown key nesting 8,000 arrays: refused, not a crash.
+      "{\"note\":" + std::string(8000, '[') + std::string(8000, ']') + "}",
   };
   for (const auto& text : cases) {
     SCOPED_TRACE(text);

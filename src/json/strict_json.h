@@ -14,10 +14,15 @@
 namespace tarnwick {
 
 using Json = nlohmann::ordered_json;
+
+// Deepest nesting accepted, the outer object counting as one level. The files
+// read here need two; the bound keeps hostile files from exhausting the stack.
+inline constexpr size_t kMaxJsonDepth = 64;
 using JsonMembers = std::vector<std::pair<std::string, Json>>;
 
 // The members of the top-level object in file order, or nullopt when the text
-// is not exactly one object or names a member twice.
+// is not exactly one object, names a member twice or nests deeper than
+// kMaxJsonDepth.
 std::optional<JsonMembers> parse_strict_object(std::string_view text);
 
 // A non-negative integer that fits `max`.

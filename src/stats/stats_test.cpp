@@ -107,6 +107,11 @@ TEST(StatsCounters, UnreadableSnapshotStartsAtZero) {
   const auto path = dir / "Tarnwick.stats.json";
   ASSERT_TRUE(write_file(path, "{\"total_alerts\": 41}"));
   EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
+  // A complete snapshot with an extra key nesting 8,000 arrays.
+  std::string deep = snapshot_text({{41, 3, 1, 0, 60}, 9, 9});
+  deep.insert(1, "\"note\":" + std::string(8000, '[') + std::string(8000, ']') + ",");
+  ASSERT_TRUE(write_file(path, deep));
+  EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
 }
 
 TEST(StatsCounters, PeakRiskOnlyRises) {
