@@ -69,7 +69,8 @@ TEST(Config, AcceptedTexts) {
 }
 
 TEST(Config, RejectedTexts) {
-  const char* cases[] = {
+  using namespace std::string_literals;
+  const std::string cases[] = {
       "",
       "   ",
       "[]",
@@ -94,8 +95,10 @@ TEST(Config, RejectedTexts) {
       R"j({"auto_quarantine": true)j",
       R"j({"auto_quarantine": true,})j",
       "{} // comment",
+      "{\"auto_response_enabled\":true}\0garbage"s,
+      "{\"auto_response_enabled\":true}\0"s,
   };
-  for (const char* text : cases) {
+  for (const auto& text : cases) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_config(text).has_value());
   }

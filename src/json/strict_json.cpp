@@ -53,6 +53,9 @@ class StrictCheck : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 std::optional<JsonMembers> parse_strict_object(std::string_view text) {
+  // nlohmann's lexer takes a NUL byte for the end of input and would ignore
+  // whatever follows it. JSON has no place for a raw NUL anywhere.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   StrictCheck check;
   if (!nlohmann::json::sax_parse(text.begin(), text.end(), &check,
                                  nlohmann::json::input_format_t::json, true) ||

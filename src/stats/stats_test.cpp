@@ -68,7 +68,8 @@ TEST(StatsSnapshot, ParseIsStrict) {
   EXPECT_EQ(parse_snapshot(R"j({"ts_unix":0,"peak_risk":1,"uptime_secs":0,"quarantined":0,
                                 "actions":0,"threats":0,"total_alerts":9,"extra":[1]})j"),
             (StatsValues{9, 0, 0, 0, 1}));
-  const char* bad[] = {
+  using namespace std::string_literals;
+  const std::string bad[] = {
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0})j",
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":-1,"ts_unix":0})j",
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0} x)j",
@@ -76,8 +77,9 @@ TEST(StatsSnapshot, ParseIsStrict) {
       R"j({"total_alerts":"1","threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0})j",
       R"j({"total_alerts":1.0,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0})j",
       "",
+      good + "\0garbage"s,
   };
-  for (const char* text : bad) {
+  for (const auto& text : bad) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_snapshot(text).has_value());
   }
