@@ -78,6 +78,8 @@ TEST(Config, RejectedTexts) {
       R"j({"toast_min_severity": "high", "auto_response_enabled": true})j",
       R"j({"toast_min_severity": "HIGH"})j",
       R"j({"ransomware_burst_count": -1})j",
+      R"j({"ransomware_burst_count": -0})j",
+      R"j({"ransomware_window_secs": -0})j",
       R"j({"ransomware_burst_count": 4294967296})j",
       R"j({"ransomware_burst_count": 2.5})j",
       R"j({"ransomware_burst_count": 20.0})j",

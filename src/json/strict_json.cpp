@@ -56,6 +56,9 @@ std::optional<JsonMembers> parse_strict_object(std::string_view text) {
   // nlohmann's lexer takes a NUL byte for the end of input and would ignore
   // whatever follows it. JSON has no place for a raw NUL anywhere.
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  // The lexer also skips a leading byte-order mark on its own; a reader that
+  // allows one removes it before calling.
+  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
   StrictCheck check;
   if (!nlohmann::json::sax_parse(text.begin(), text.end(), &check,
                                  nlohmann::json::input_format_t::json, true) ||
@@ -75,16 +78,12 @@ std::optional<JsonMembers> parse_strict_object(std::string_view text) {
 }
 
 std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max) {
-  if (value.is_number_unsigned()) {
-    const auto v = value.get<uint64_t>();
-    if (v <= max) return v;
-    return std::nullopt;
-  }
-  if (value.is_number_integer()) {
-    // "-0" parses as a signed zero; every other signed value is negative.
-    if (value.get<int64_t>() == 0) return 0;
-  }
-  return std::nullopt;
+  // Only a number written without a sign parses as unsigned: "-0" is signed
+  // and refused like every other negative value.
+  if (!value.is_number_unsigned()) return std::nullopt;
+  const auto v = value.get<uint64_t>();
+  if (v > max) return std::nullopt;
+  return v;
 }
 
 std::string pretty_json(const Json& value) {

@@ -21,11 +21,11 @@ inline constexpr size_t kMaxJsonDepth = 64;
 using JsonMembers = std::vector<std::pair<std::string, Json>>;
 
 // The members of the top-level object in file order, or nullopt when the text
-// is not exactly one object, names a member twice or nests deeper than
-// kMaxJsonDepth.
+// is not exactly one object, names a member twice, nests deeper than
+// kMaxJsonDepth or starts with a byte-order mark.
 std::optional<JsonMembers> parse_strict_object(std::string_view text);
 
-// A non-negative integer that fits `max`.
+// An integer written without a sign that fits `max` ("-0" is refused).
 std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max);
 
 // Pretty JSON indented by two blanks, no trailing line feed. Ill-formed UTF-8

@@ -78,6 +78,8 @@ TEST(StatsSnapshot, ParseIsStrict) {
       R"j({"total_alerts":1.0,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0})j",
       "",
       good + "\0garbage"s,
+      "\xEF\xBB\xBF" + good,
+      R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":-0,"ts_unix":0})j",
   };
   for (const auto& text : bad) {
     SCOPED_TRACE(text);
