@@ -137,6 +137,24 @@ TEST(LoadConfig, UnusableFilesAreNeverRewritten) {
   }
 }
 
+TEST(LoadConfig, FilesOverOneMebibyteAreNotRead) {
+  const std::string text = R"j({"auto_response_enabled":true})j";
+  const struct {
+    const char* name;
+    size_t size;
+    bool read;
+  } cases[] = {{"exactly 1 MiB", 1u << 20, true}, {"one byte more", (1u << 20) + 1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    const auto path = dir / "Tarnwick.config.json";
+    const std::string padded = text + std::string(c.size - text.size(), ' ');
+    ASSERT_TRUE(write_file(path, padded));
+    EXPECT_EQ(load_config(path).auto_response_enabled, c.read);
+    EXPECT_EQ(read_file(path).bytes, padded);
+  }
+}
+
 TEST(LoadConfig, ValidFileIsReadAndNotRewritten) {
   testing::TempDir dir;
   const auto path = dir / "Tarnwick.config.json";

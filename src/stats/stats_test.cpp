@@ -118,6 +118,16 @@ TEST(StatsCounters, UnreadableSnapshotStartsAtZero) {
   EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
 }
 
+TEST(StatsCounters, SnapshotOverOneMebibyteIsNotRead) {
+  testing::TempDir dir;
+  const auto path = dir / "Tarnwick.stats.json";
+  const std::string text = snapshot_text({{41, 3, 1, 0, 60}, 9, 9});
+  ASSERT_TRUE(write_file(path, text + std::string((1u << 20) - text.size(), '\n')));
+  EXPECT_EQ(StatsCounters::restore(path)->values().total_alerts, 41u);
+  ASSERT_TRUE(write_file(path, text + std::string((1u << 20) + 1 - text.size(), '\n')));
+  EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
+}
+
 TEST(StatsCounters, PeakRiskOnlyRises) {
   StatsCounters stats("unused", {}, std::chrono::steady_clock::now());
   stats.raise_peak_risk(60);
