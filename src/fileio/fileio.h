@@ -29,6 +29,9 @@ ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes = UIN
 // Creates or truncates `path` and writes `bytes`.
 bool write_file(const std::filesystem::path& path, std::string_view bytes);
 
+// Creates `path` and writes `bytes`; fails when anything of that name exists.
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes);
+
 // Appends `bytes` with one write call, creating the file when it is missing.
 bool append_file(const std::filesystem::path& path, std::string_view bytes);
 

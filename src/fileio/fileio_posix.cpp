@@ -70,6 +70,11 @@ bool write_file(const std::filesystem::path& path, std::string_view bytes) {
   return fd.valid() && write_all(fd.get(), bytes);
 }
 
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  return fd.valid() && write_all(fd.get(), bytes);
+}
+
 bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd.valid()) return false;

@@ -57,6 +57,11 @@ bool write_file(const std::filesystem::path& path, std::string_view bytes) {
   return file && write_all(file.get(), bytes);
 }
 
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes) {
+  win::FileHandle file = open_file(path, GENERIC_WRITE, CREATE_NEW);
+  return file && write_all(file.get(), bytes);
+}
+
 bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write land at the
   // current end of file, even with other writers.

@@ -48,15 +48,29 @@ Quarantine::Quarantine(QuarantineFiles& files, std::filesystem::path folder, Wal
 
 bool Quarantine::exists(const std::string& path) { return files_.size(path_from_utf8(path)).has_value(); }
 
+std::optional<std::string> Quarantine::free_id(const std::string& base) {
+  // A clock set back, or two entries in one clock tick, repeat an identifier.
+  // The bound only matters when someone fills the folder on purpose.
+  constexpr int kMaxCounter = 1000;
+  for (int n = 0; n <= kMaxCounter; ++n) {
+    const std::string id = n == 0 ? base : base + "_" + std::to_string(n);
+    if (!files_.size(folder_ / (id + ".bin")) && !files_.size(folder_ / (id + ".json"))) return id;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> Quarantine::quarantine_file(const std::string& path, const std::string& reason) {
   const std::filesystem::path source = path_from_utf8(path);
   const uint64_t size = files_.size(source).value_or(0);
   const uint64_t secs = whole_unix_seconds(clock_());
-  const std::string id = quarantine_id(secs, subsecond_nanos(clock_()));
+  const std::string base = quarantine_id(secs, subsecond_nanos(clock_()));
   files_.make_directories(folder_);
+  const std::optional<std::string> free = free_id(base);
+  if (!free) return std::nullopt;
+  const std::string& id = *free;
 
   const std::filesystem::path bin = folder_ / (id + ".bin");
-  if (!files_.move_replacing(source, bin)) {
+  if (!files_.move(source, bin)) {
     // Across volumes a rename cannot work: copy, then delete the original.
     if (!files_.copy(source, bin)) return std::nullopt;
     switch (files_.remove(source)) {
@@ -67,7 +81,7 @@ std::optional<std::string> Quarantine::quarantine_file(const std::string& path, 
       case QuarantineFiles::DeleteResult::Failed: return std::nullopt;
     }
   }
-  files_.write_text(folder_ / (id + ".json"),
+  files_.write_new(folder_ / (id + ".json"),
                     quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
   return id;
 }

@@ -37,14 +37,16 @@ class QuarantineFiles {
   virtual ~QuarantineFiles() = default;
   enum class DeleteResult { Deleted, AccessDenied, Failed };
 
+  // The length of whatever the name stands for; nullopt when there is nothing.
   virtual std::optional<uint64_t> size(const std::filesystem::path& file) = 0;
   virtual void make_directories(const std::filesystem::path& folder) = 0;
-  virtual bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // Rename, copy and write never replace an existing target: they fail.
+  virtual bool move(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual bool copy(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual DeleteResult remove(const std::filesystem::path& file) = 0;
   // Deletion that also works on a read-only file still open elsewhere.
   virtual bool remove_forcibly(const std::filesystem::path& file) = 0;
-  virtual bool write_text(const std::filesystem::path& file, std::string_view text) = 0;
+  virtual bool write_new(const std::filesystem::path& file, std::string_view text) = 0;
 };
 
 // "q{unix seconds}_{sub-second nanoseconds}"
@@ -63,13 +65,16 @@ class Quarantine {
   Quarantine(QuarantineFiles& files, std::filesystem::path folder, WallClock clock);
 
   // Moves `path` into the quarantine folder as "{id}.bin" with its "{id}.json"
-  // record; the identifier on success.
+  // record; the identifier on success. An identifier whose files exist
+  // already gets a counter ("{id}_1", "{id}_2", …): no entry is replaced.
   std::optional<std::string> quarantine_file(const std::string& path, const std::string& reason);
 
   // True when the file's metadata can be read.
   bool exists(const std::string& path);
 
  private:
+  std::optional<std::string> free_id(const std::string& base);
+
   QuarantineFiles& files_;
   std::filesystem::path folder_;
   WallClock clock_;

@@ -52,16 +52,16 @@ class FakeFiles final : public QuarantineFiles {
     return it->second.size();
   }
   void make_directories(const std::filesystem::path& d) override { calls.push_back("mkdir " + key(d)); }
-  bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) override {
+  bool move(const std::filesystem::path& from, const std::filesystem::path& to) override {
     calls.push_back("move");
-    if (!move_ok || !files.count(key(from))) return false;
+    if (!move_ok || !files.count(key(from)) || files.count(key(to))) return false;
     files[key(to)] = files[key(from)];
     files.erase(key(from));
     return true;
   }
   bool copy(const std::filesystem::path& from, const std::filesystem::path& to) override {
     calls.push_back("copy");
-    if (!copy_ok || !files.count(key(from))) return false;
+    if (!copy_ok || !files.count(key(from)) || files.count(key(to))) return false;
     files[key(to)] = files[key(from)];
     return true;
   }
@@ -75,9 +75,8 @@ class FakeFiles final : public QuarantineFiles {
     if (force_ok) files.erase(key(f));
     return force_ok;
   }
-  bool write_text(const std::filesystem::path& f, std::string_view text) override {
-    files[key(f)] = std::string(text);
-    return true;
+  bool write_new(const std::filesystem::path& f, std::string_view text) override {
+    return files.emplace(key(f), std::string(text)).second;
   }
 };
 
@@ -256,6 +255,33 @@ TEST(Quarantine, MovesTheFileAndWritesItsRecord) {
             "  \"ts_unix\": 1700000000,\n"
             "  \"size\": 9\n"
             "}");
+}
+
+// The identifier comes from the wall clock, which can be set back: an
+// identifier already in use gets a counter, and no earlier entry is replaced.
+TEST(Quarantine, NeverReplacesAnEarlierEntry) {
+  const struct {
+    const char* name;
+    std::vector<std::string> taken;
+    std::string id;
+  } cases[] = {
+      {"binary taken", {"q1700000000_123456700.bin"}, "q1700000000_123456700_1"},
+      {"record taken", {"q1700000000_123456700.json"}, "q1700000000_123456700_1"},
+      {"first counter taken too",
+       {"q1700000000_123456700.bin", "q1700000000_123456700_1.json"},
+       "q1700000000_123456700_2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    for (const auto& name : c.taken) rig.files.files["Q/" + name] = "earlier " + name;
+    const auto id = rig.quarantine.quarantine_file(kImage, "r");
+    ASSERT_EQ(id, c.id);
+    for (const auto& name : c.taken) EXPECT_EQ(rig.files.files["Q/" + name], "earlier " + name);
+    EXPECT_EQ(rig.files.files["Q/" + c.id + ".bin"], "MZ-binary");
+    EXPECT_NE(rig.files.files["Q/" + c.id + ".json"].find("\"id\": \"" + c.id + "\""),
+              std::string::npos);
+  }
 }
 
 TEST(Quarantine, FallsBackToCopyAndDelete) {

@@ -117,9 +117,14 @@ TEST(WindowsQuarantineFiles, MoveCopyAndBothDeletions) {
   const auto folder = dir / "q" / "nested";
   files.make_directories(folder);
   ASSERT_TRUE(files.copy(a, folder / "c.bin"));
-  ASSERT_TRUE(files.write_text(folder / "b.bin", "old"));
-  ASSERT_TRUE(files.move_replacing(a, folder / "b.bin"));
-  EXPECT_EQ(read_file(folder / "b.bin").bytes, "MZ12345");
+  ASSERT_TRUE(files.write_new(folder / "b.bin", "old"));
+  // No target is ever replaced.
+  EXPECT_FALSE(files.write_new(folder / "b.bin", "new"));
+  EXPECT_FALSE(files.move(a, folder / "b.bin"));
+  EXPECT_FALSE(files.copy(a, folder / "b.bin"));
+  EXPECT_EQ(read_file(folder / "b.bin").bytes, "old");
+  ASSERT_TRUE(files.move(a, folder / "m.bin"));
+  EXPECT_EQ(read_file(folder / "m.bin").bytes, "MZ12345");
   EXPECT_EQ(read_file(folder / "c.bin").bytes, "MZ12345");
   EXPECT_FALSE(files.size(a));
 
