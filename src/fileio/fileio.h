@@ -47,6 +47,34 @@ bool write_file_replacing(const std::filesystem::path& target, std::string_view 
 
 bool make_directories(const std::filesystem::path& path);
 
+// A lock file held open so that no one else can take it: opened without
+// sharing on Windows, with an exclusive flock elsewhere (which also keeps out
+// a second opener in the same process). Released when destroyed, and by the
+// system when the process ends in any way.
+class FileLock {
+ public:
+  enum class Status { Held, Busy, Failed };
+
+  // Creates `path` when missing and tries to take it; Busy when another
+  // holder has it, Failed when it cannot be opened at all.
+  static FileLock acquire(const std::filesystem::path& path);
+
+  FileLock(FileLock&& other) noexcept : status_(other.status_), native_(other.native_) {
+    other.native_ = kNone;
+  }
+  FileLock& operator=(FileLock&&) = delete;
+  FileLock(const FileLock&) = delete;
+  ~FileLock();
+
+  Status status() const { return status_; }
+
+ private:
+  static constexpr intptr_t kNone = -1;
+  FileLock(Status status, intptr_t native) : status_(status), native_(native) {}
+  Status status_;
+  intptr_t native_;  // the open file descriptor or handle
+};
+
 std::optional<uint64_t> file_size(const std::filesystem::path& path);
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,21 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   // O_APPEND makes the single write land at the end as one piece.
   const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
   return n == static_cast<ssize_t>(bytes.size());
+}
+
+FileLock FileLock::acquire(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return FileLock(Status::Failed, kNone);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return FileLock(busy ? Status::Busy : Status::Failed, kNone);
+  }
+  return FileLock(Status::Held, fd);
+}
+
+FileLock::~FileLock() {
+  if (native_ != kNone) ::close(static_cast<int>(native_));
 }
 
 bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -72,6 +72,22 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
          written == bytes.size();
 }
 
+FileLock FileLock::acquire(const std::filesystem::path& path) {
+  // Read access is enough to hold it, so a user who may only read the folder
+  // still meets a running engine's lock. No sharing: every other open fails.
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const bool busy = GetLastError() == ERROR_SHARING_VIOLATION;
+    return FileLock(busy ? Status::Busy : Status::Failed, kNone);
+  }
+  return FileLock(Status::Held, reinterpret_cast<intptr_t>(handle));
+}
+
+FileLock::~FileLock() {
+  if (native_ != kNone) CloseHandle(reinterpret_cast<HANDLE>(native_));
+}
+
 bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
