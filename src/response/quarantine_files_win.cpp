@@ -25,8 +25,8 @@ std::optional<uint64_t> WindowsQuarantineFiles::size(const std::filesystem::path
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void WindowsQuarantineFiles::make_directories(const std::filesystem::path& folder) {
-  tarnwick::make_directories(folder);
+bool WindowsQuarantineFiles::make_folder(const GuardedFolder& folder) {
+  return prepare_folder(security_, folder, false) == FolderResult::Ready;
 }
 
 bool WindowsQuarantineFiles::move(const std::filesystem::path& from, const std::filesystem::path& to) {

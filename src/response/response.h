@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "alert/sink.h"
+#include "folderguard/folderguard.h"
 #include "procmeta/procmeta.h"
 
 namespace tarnwick {
@@ -39,7 +40,9 @@ class QuarantineFiles {
 
   // The length of whatever the name stands for; nullopt when there is nothing.
   virtual std::optional<uint64_t> size(const std::filesystem::path& file) = 0;
-  virtual void make_directories(const std::filesystem::path& folder) = 0;
+  // Makes the quarantine folder ready (see prepare_folder); false when it
+  // cannot be made or is reached through a reparse point.
+  virtual bool make_folder(const GuardedFolder& folder) = 0;
   // Rename, copy and write never replace an existing target: they fail.
   virtual bool move(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual bool copy(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
@@ -53,7 +56,7 @@ class QuarantineFiles {
 std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos);
 
 // {ProgramData}\Tarnwick\quarantine, or .\quarantine when ProgramData is unset.
-std::filesystem::path quarantine_folder(const std::optional<std::string>& program_data);
+GuardedFolder quarantine_folder(const std::optional<std::string>& program_data);
 
 // The record beside a quarantined file, indented by two blanks.
 std::string quarantine_record(std::string_view id, std::string_view original_path,
@@ -62,11 +65,13 @@ std::string quarantine_record(std::string_view id, std::string_view original_pat
 class Quarantine {
  public:
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
-  Quarantine(QuarantineFiles& files, std::filesystem::path folder, WallClock clock);
+  Quarantine(QuarantineFiles& files, GuardedFolder folder, WallClock clock);
 
   // Moves `path` into the quarantine folder as "{id}.bin" with its "{id}.json"
   // record; the identifier on success. An identifier whose files exist
   // already gets a counter ("{id}_1", "{id}_2", …): no entry is replaced.
+  // Fails without touching the file when the folder is reached through a
+  // reparse point.
   std::optional<std::string> quarantine_file(const std::string& path, const std::string& reason);
 
   // True when the file's metadata can be read.
@@ -76,6 +81,7 @@ class Quarantine {
   std::optional<std::string> free_id(const std::string& base);
 
   QuarantineFiles& files_;
+  GuardedFolder guarded_;
   std::filesystem::path folder_;
   WallClock clock_;
 };

@@ -51,7 +51,11 @@ class FakeFiles final : public QuarantineFiles {
     if (it == files.end()) return std::nullopt;
     return it->second.size();
   }
-  void make_directories(const std::filesystem::path& d) override { calls.push_back("mkdir " + key(d)); }
+  bool folder_ok = true;
+  bool make_folder(const GuardedFolder& d) override {
+    calls.push_back("mkdir " + key(d.path()));
+    return folder_ok;
+  }
   bool move(const std::filesystem::path& from, const std::filesystem::path& to) override {
     calls.push_back("move");
     if (!move_ok || !files.count(key(from)) || files.count(key(to))) return false;
@@ -90,7 +94,7 @@ struct Rig {
   FakeFiles files;
   testing::FakeProcessQuery query;
   // A fixed wall clock: 1700000000.123456700
-  Quarantine quarantine{files, "Q", [] {
+  Quarantine quarantine{files, {"", {"Q"}}, [] {
                           return std::chrono::system_clock::time_point(
                               std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                   std::chrono::nanoseconds(1700000000123456700LL)));
@@ -338,10 +342,28 @@ TEST(Respond, FailedQuarantineFallsBackToTheTerminationReport) {
   EXPECT_TRUE(gone.files.calls.empty());
 }
 
+// A folder that is a junction (or cannot be made) is never written through:
+// the file stays where it is and the report is the plain termination.
+TEST(Respond, RefusedQuarantineFolderLeavesTheFileAndReportsTheTermination) {
+  Rig rig;
+  rig.files.folder_ok = false;
+  Config config;
+  config.auto_kill_on_critical = true;
+  config.auto_quarantine = true;
+  const auto report = rig.responder.respond(process_alert(Severity::Critical), config);
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->title, "Threat blocked: process terminated");
+  EXPECT_EQ(rig.files.calls, (std::vector<std::string>{"mkdir Q"}));
+  EXPECT_EQ(rig.files.files.count(kImage), 1u);
+  EXPECT_EQ(rig.files.files.size(), 1u);
+}
+
 TEST(Quarantine, FolderAndIdentifier) {
-  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).generic_string(),
+  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).path().generic_string(),
             "C:/ProgramData/Tarnwick/quarantine");
-  EXPECT_EQ(quarantine_folder(std::nullopt).generic_string(), "./quarantine");
+  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).below,
+            (std::vector<std::string>{"Tarnwick", "quarantine"}));
+  EXPECT_EQ(quarantine_folder(std::nullopt).path().generic_string(), "./quarantine");
   EXPECT_EQ(quarantine_id(1700000000, 0), "q1700000000_0");
   EXPECT_EQ(quarantine_id(5, 123400), "q5_123400");
 }

@@ -94,7 +94,7 @@ TEST(AutoResponderOnWindows, DeleteRegValueRemovesTheAutostartValue) {
   WindowsQuarantineFiles files;
   WindowsProcessQuery query;
   testing::TempDir dir;
-  Quarantine quarantine(files, dir.path(), [] { return std::chrono::system_clock::now(); });
+  Quarantine quarantine(files, {dir.path(), {}}, [] { return std::chrono::system_clock::now(); });
   AutoResponder responder(processes, registry, quarantine, query, GetCurrentProcessId());
 
   Alert alert = make_alert(AlertSource::Persistence, Severity::Critical, "New autostart entry", std::string("d"));
@@ -115,7 +115,7 @@ TEST(WindowsQuarantineFiles, MoveCopyAndBothDeletions) {
   EXPECT_FALSE(files.size(dir / "none"));
 
   const auto folder = dir / "q" / "nested";
-  files.make_directories(folder);
+  ASSERT_TRUE(files.make_folder({dir.path(), {"q", "nested"}}));
   ASSERT_TRUE(files.copy(a, folder / "c.bin"));
   ASSERT_TRUE(files.write_new(folder / "b.bin", "old"));
   // No target is ever replaced.

@@ -28,6 +28,8 @@ struct DataDirInputs {
 // ProgramData\Tarnwick, else (only when ProgramData is unset) LOCALAPPDATA\Tarnwick,
 // created with its parents; else the executable's folder; else ".".
 std::filesystem::path resolve_data_dir(const DataDirInputs& in);
+// The process's environment, plain folder creation and its executable.
+DataDirInputs system_data_dir_inputs();
 std::filesystem::path resolve_data_dir();
 
 struct StatsValues {
