@@ -77,6 +77,28 @@ std::optional<JsonMembers> parse_strict_object(std::string_view text) {
   return members;
 }
 
+bool json_depth_within(std::string_view text, size_t max_depth) {
+  size_t depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > max_depth) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
 std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max) {
   // Only a number written without a sign parses as unsigned: "-0" is signed
   // and refused like every other negative value.

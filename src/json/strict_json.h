@@ -30,6 +30,11 @@ using JsonMembers = std::vector<std::pair<std::string, Json>>;
 // kMaxJsonDepth or starts with a byte-order mark.
 std::optional<JsonMembers> parse_strict_object(std::string_view text);
 
+// False when brackets outside strings nest deeper than `max_depth`: a cheap
+// look before handing a hostile text to nlohmann's parser, whose values are
+// built and destroyed recursively.
+bool json_depth_within(std::string_view text, size_t max_depth);
+
 // An integer written without a sign that fits `max` ("-0" is refused).
 std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max);
 

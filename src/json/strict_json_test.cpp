@@ -23,5 +23,23 @@ TEST(StrictJson, NestingIsBoundedAtSixtyFourLevels) {
   EXPECT_FALSE(parse_strict_object(nested(200000)).has_value());
 }
 
+TEST(StrictJson, DepthLookIgnoresBracketsInStrings) {
+  const struct {
+    std::string text;
+    bool within;
+  } cases[] = {
+      {nested(3), true},
+      {nested(4), false},
+      {R"({"a":"[[[[{{{{"})", true},
+      {R"({"a":"\"[[[[","b":[1]})", true},
+      {R"({"a":"\\","b":[[[1]]]})", false},
+      {"]]]]{[", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(json_depth_within(c.text, 3), c.within);
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
