@@ -2,7 +2,8 @@
 // Whole-file reads and writes used for the engine's own files. Paths are
 // std::filesystem paths built from UTF-8 with path_from_utf8. The Windows
 // implementation opens files with full sharing so that other programs can
-// read, write or delete them while the engine runs. Safe from any thread.
+// read, write or delete them while the engine runs; only the engine's lock
+// file is held without sharing. Safe from any thread.
 
 #include <cstdint>
 #include <filesystem>

@@ -1,5 +1,6 @@
-// Win32 file operations. Every open shares read, write and delete so that a
-// user's editor, viewer or cleanup tool is never locked out by the engine.
+// Win32 file operations. Every open but the lock file's shares read, write and
+// delete so that a user's editor, viewer or cleanup tool is never locked out
+// by the engine.
 #include <windows.h>
 
 #include "fileio/fileio.h"
