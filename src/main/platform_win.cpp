@@ -5,7 +5,9 @@
 #include "conns/conns.h"
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
+#include "fileio/fileio.h"
 #include "files/files_win.h"
+#include "folderguard/folderguard_win.h"
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
@@ -19,7 +21,17 @@
 
 namespace tarnwick {
 
-std::filesystem::path WindowsPlatform::resolve_data_dir() { return tarnwick::resolve_data_dir(); }
+std::filesystem::path WindowsPlatform::resolve_data_dir() {
+  WindowsFolderSecurity security;
+  DataDirInputs inputs = system_data_dir_inputs();
+  // The candidate folder is one of the engine's own: never a reparse point,
+  // protected (with the files already in it) when running elevated.
+  inputs.create_directories = [&security](const std::filesystem::path& dir) {
+    const GuardedFolder folder{dir.parent_path(), {path_to_utf8(dir.filename())}};
+    return prepare_folder(security, folder, true) == FolderResult::Ready;
+  };
+  return tarnwick::resolve_data_dir(inputs);
+}
 
 void WindowsPlatform::install_console_handler(std::shared_ptr<EngineFlags> flags,
                                               std::shared_ptr<AlertQueue> queue) {
