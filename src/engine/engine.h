@@ -38,7 +38,6 @@ inline constexpr std::string_view kDetectorNames[] = {
     "network", "process", "persistence", "files", "dns", "selfprotect", "security"};
 
 // Held open in the data directory for the engine's life.
-inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
 
 inline constexpr std::string_view kStartupTitle = "Tarnwick is patrolling";
 inline constexpr std::string_view kStartupDetail =

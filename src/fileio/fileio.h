@@ -52,6 +52,14 @@ bool make_directories(const std::filesystem::path& path);
 // sharing on Windows, with an exclusive flock elsewhere (which also keeps out
 // a second opener in the same process). Released when destroyed, and by the
 // system when the process ends in any way.
+// The data directory's lock file.
+inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
+
+// Only SYSTEM, Administrators and the file's owner may open the lock file on
+// Windows: a user who could read it could also hold it without sharing while
+// the service is stopped, and keep the service from ever starting.
+inline constexpr std::wstring_view kLockFileSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+
 class FileLock {
  public:
   enum class Status { Held, Busy, Failed };

@@ -2,6 +2,8 @@
 // delete so that a user's editor, viewer or cleanup tool is never locked out
 // by the engine.
 #include <windows.h>
+// After windows.h, which it relies on.
+#include <sddl.h>
 
 #include "fileio/fileio.h"
 #include "win/handle_win.h"
@@ -74,10 +76,16 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
 }
 
 FileLock FileLock::acquire(const std::filesystem::path& path) {
-  // Read access is enough to hold it, so a user who may only read the folder
-  // still meets a running engine's lock. No sharing: every other open fails.
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A new lock file is made for SYSTEM, Administrators and its owner only
+  // (the descriptor is left out when it cannot be built). Read access is
+  // enough to hold it; no sharing: every other open fails.
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const std::wstring sddl(kLockFileSddl);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, sd ? &attributes : nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (sd != nullptr) LocalFree(sd);
   if (handle == INVALID_HANDLE_VALUE) {
     const bool busy = GetLastError() == ERROR_SHARING_VIOLATION;
     return FileLock(busy ? Status::Busy : Status::Failed, kNone);

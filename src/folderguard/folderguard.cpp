@@ -35,7 +35,9 @@ FolderResult prepare_folder(FolderSecurity& security, const GuardedFolder& folde
   if (elevated && adopt_files) {
     // Best effort: one file that cannot be taken over (a link, a file in use)
     // does not make the folder unusable.
-    for (const auto& file : security.files_in(level)) security.adopt_file(file);
+    for (const auto& file : security.files_in(level)) {
+      security.adopt_file(file, file.filename() == path_from_utf8(kLockFileName));
+    }
   }
   return FolderResult::Ready;
 }

@@ -36,9 +36,10 @@ class FolderSecurity {
   // The names of the files (not folders) directly inside `folder`.
   virtual std::vector<std::filesystem::path> files_in(const std::filesystem::path& folder) = 0;
   // Makes Administrators the owner of a plain file and leaves it only what its
-  // folder passes on; refuses reparse points and files with other names
-  // (hard links), whose change would reach somewhere else.
-  virtual bool adopt_file(const std::filesystem::path& file) = 0;
+  // folder passes on, or with `engine_only` nothing but full control for
+  // SYSTEM and Administrators; refuses reparse points and files with other
+  // names (hard links), whose change would reach somewhere else.
+  virtual bool adopt_file(const std::filesystem::path& file, bool engine_only) = 0;
 };
 
 // A folder of the engine's: the levels `below` a trusted `root` are the
@@ -55,7 +56,7 @@ enum class FolderResult { Ready, ReparsePoint, Failed };
 // engine's levels, and when elevated protects each level. With
 // `adopt_files`, the files already in the folder are taken over too, so that
 // files planted before the folder was protected stay out of reach of whoever
-// planted them.
+// planted them; the lock file becomes the engine's alone.
 FolderResult prepare_folder(FolderSecurity& security, const GuardedFolder& folder,
                             bool adopt_files);
 

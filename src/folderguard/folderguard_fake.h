@@ -50,8 +50,8 @@ class FakeFolderSecurity final : public FolderSecurity {
     }
     return out;
   }
-  bool adopt_file(const std::filesystem::path& p) override {
-    calls.push_back("adopt " + key(p));
+  bool adopt_file(const std::filesystem::path& p, bool engine_only) override {
+    calls.push_back((engine_only ? "adopt engine-only " : "adopt ") + key(p));
     return !unadoptable.count(key(p));
   }
 };

@@ -108,6 +108,7 @@ TEST(PrepareFolder, FilesAlreadyThereAreAdoptedOnlyWhenElevated) {
     fs.entries = {{"/pd", D},
                   {"/pd/Tarnwick", D},
                   {"/pd/Tarnwick/Tarnwick.config.json", F},
+                  {"/pd/Tarnwick/Tarnwick.lock", F},
                   {"/pd/Tarnwick/planted-link", F},
                   {"/pd/Tarnwick/quarantine", D}};
     fs.unadoptable = {"/pd/Tarnwick/planted-link"};
@@ -116,6 +117,7 @@ TEST(PrepareFolder, FilesAlreadyThereAreAdoptedOnlyWhenElevated) {
     if (elevated) {
       EXPECT_EQ(fs.calls, (std::vector<std::string>{"protect /pd/Tarnwick",
                                                     "adopt /pd/Tarnwick/Tarnwick.config.json",
+                                                    "adopt engine-only /pd/Tarnwick/Tarnwick.lock",
                                                     "adopt /pd/Tarnwick/planted-link"}));
     } else {
       EXPECT_TRUE(fs.calls.empty());

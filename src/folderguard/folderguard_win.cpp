@@ -61,9 +61,13 @@ struct LocalFreeDeleter {
 };
 using SecurityDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
 
-SecurityDescriptor protected_descriptor() {
+// Full control for SYSTEM and Administrators and nothing else, for a file
+// that only the engine may open (its lock file).
+constexpr std::wstring_view kEngineOnlyFileSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+SecurityDescriptor descriptor(std::wstring_view text) {
   PSECURITY_DESCRIPTOR sd = nullptr;
-  const std::wstring sddl(kProtectedFolderSddl);
+  const std::wstring sddl(text);
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd,
                                                             nullptr)) {
     return nullptr;
@@ -101,7 +105,7 @@ bool WindowsFolderSecurity::create_directories(const std::filesystem::path& fold
 }
 
 bool WindowsFolderSecurity::protect_folder(const std::filesystem::path& folder) {
-  const SecurityDescriptor sd = protected_descriptor();
+  const SecurityDescriptor sd = descriptor(kProtectedFolderSddl);
   if (!sd) return false;
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -145,7 +149,7 @@ std::vector<std::filesystem::path> WindowsFolderSecurity::files_in(
   return files;
 }
 
-bool WindowsFolderSecurity::adopt_file(const std::filesystem::path& file) {
+bool WindowsFolderSecurity::adopt_file(const std::filesystem::path& file, bool engine_only) {
   PSID owner = nullptr;
   DWORD sid_size = SECURITY_MAX_SID_SIZE;
   BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -162,6 +166,19 @@ bool WindowsFolderSecurity::adopt_file(const std::filesystem::path& file) {
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
       info.nNumberOfLinks != 1) {
     return false;
+  }
+  if (engine_only) {
+    const SecurityDescriptor sd = descriptor(kEngineOnlyFileSddl);
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    if (!sd || !GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted) || !present) {
+      return false;
+    }
+    return SetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               PROTECTED_DACL_SECURITY_INFORMATION,
+                           owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
   }
   // No entries of its own: the file keeps only what the protected folder
   // passes on.

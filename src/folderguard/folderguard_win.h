@@ -14,7 +14,7 @@ class WindowsFolderSecurity final : public FolderSecurity {
   bool create_directories(const std::filesystem::path& folder) override;
   bool protect_folder(const std::filesystem::path& folder) override;
   std::vector<std::filesystem::path> files_in(const std::filesystem::path& folder) override;
-  bool adopt_file(const std::filesystem::path& file) override;
+  bool adopt_file(const std::filesystem::path& file, bool engine_only) override;
 };
 
 }  // namespace tarnwick

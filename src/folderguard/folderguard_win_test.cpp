@@ -56,11 +56,12 @@ TEST(WindowsFolderSecurity, OnlyPlainSingleLinkFilesAreAdopted) {
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::filesystem::path>{dir / "linked.json", dir / "other-name.json",
                                                        dir / "plain.json"}));
-  EXPECT_TRUE(security.adopt_file(dir / "plain.json"));
+  EXPECT_TRUE(security.adopt_file(dir / "plain.json", false));
   EXPECT_EQ(read_file(dir / "plain.json").bytes, "{}");
-  EXPECT_FALSE(security.adopt_file(dir / "linked.json"));
-  EXPECT_FALSE(security.adopt_file(dir / "sub"));
-  EXPECT_FALSE(security.adopt_file(dir / "missing.json"));
+  EXPECT_TRUE(security.adopt_file(dir / "plain.json", true));
+  EXPECT_FALSE(security.adopt_file(dir / "linked.json", false));
+  EXPECT_FALSE(security.adopt_file(dir / "sub", true));
+  EXPECT_FALSE(security.adopt_file(dir / "missing.json", false));
 }
 
 }  // namespace
