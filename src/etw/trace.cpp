@@ -1,5 +1,7 @@
 #include "etw/trace.h"
 
+#include "text/text.h"
+
 namespace tarnwick {
 
 namespace {
@@ -44,6 +46,18 @@ std::optional<Guid> parse_guid(std::string_view text) {
   g.data4[1] = static_cast<uint8_t>(d4a);
   for (int i = 0; i < 6; ++i) g.data4[2 + i] = static_cast<uint8_t>(d4b >> (8 * (5 - i)));
   return g;
+}
+
+std::string utf16le_property_text(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    if (unit == 0) break;
+    units.push_back(unit);
+  }
+  return utf16_to_utf8(units);
 }
 
 std::string TraceStartError::text() const {

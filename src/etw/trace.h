@@ -49,6 +49,11 @@ class TraceEventView {
   virtual std::optional<std::string> string_value(std::string_view property) const = 0;
 };
 
+// A string property as the trace delivers it (UTF-16, little-endian) up to its
+// first NUL unit, as UTF-8. An odd last byte is not part of any unit and is
+// dropped; unpaired surrogates become U+FFFD.
+std::string utf16le_property_text(std::string_view bytes);
+
 using TraceCallback = std::function<void(const TraceEventView&)>;
 
 // Which step of starting a session failed, and the platform's code.

@@ -96,10 +96,7 @@ class RecordView final : public TraceEventView {
     if (find(name) == nullptr) return std::nullopt;
     auto bytes = read(name);
     if (!bytes) return std::nullopt;
-    std::wstring_view text(reinterpret_cast<const wchar_t*>(bytes->data()), bytes->size() / sizeof(wchar_t));
-    const size_t nul = text.find(L'\0');
-    if (nul != std::wstring_view::npos) text = text.substr(0, nul);
-    return win::narrow(text);
+    return utf16le_property_text(*bytes);
   }
 
  private:

@@ -2,34 +2,14 @@
 
 #include <deque>
 
+#include "etw/trace_fake.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_fake.h"
 
 namespace tarnwick {
 namespace {
 
-class FakeEvent final : public TraceEventView {
- public:
-  uint16_t event_id = 1;
-  uint32_t header_pid = 0;
-  bool schema = true;
-  std::map<std::string, std::string> scalars;
-  std::map<std::string, std::string> strings;
-
-  uint16_t id() const override { return event_id; }
-  uint32_t header_process_id() const override { return header_pid; }
-  bool has_schema() const override { return schema; }
-  std::optional<std::string> scalar_bytes(std::string_view p) const override {
-    auto it = scalars.find(std::string(p));
-    if (!schema || it == scalars.end()) return std::nullopt;
-    return it->second;
-  }
-  std::optional<std::string> string_value(std::string_view p) const override {
-    auto it = strings.find(std::string(p));
-    if (!schema || it == strings.end()) return std::nullopt;
-    return it->second;
-  }
-};
+using FakeEvent = testing::FakeTraceEvent;
 
 std::string le32(uint32_t v) {
   return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
