@@ -15,14 +15,16 @@ namespace tarnwick {
 std::filesystem::path path_from_utf8(std::string_view utf8);
 std::string path_to_utf8(const std::filesystem::path& path);
 
-enum class ReadStatus { Ok, NotFound, Failed };
+enum class ReadStatus { Ok, NotFound, Failed, TooLarge };
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Failed;
   std::string bytes;  // the whole file when status is Ok
 };
 
-ReadResult read_file(const std::filesystem::path& path);
+// The whole file, or TooLarge (and nothing read into memory beyond the limit)
+// when it holds more than `max_bytes`.
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes = UINT64_MAX);
 
 // Creates or truncates `path` and writes `bytes`.
 bool write_file(const std::filesystem::path& path, std::string_view bytes);

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fileio/fileio.h"
@@ -39,10 +40,14 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-ReadResult read_file(const std::filesystem::path& path) {
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) {
     return {errno == ENOENT || errno == ENOTDIR ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) == 0 && static_cast<uint64_t>(info.st_size) > max_bytes) {
+    return {ReadStatus::TooLarge, {}};
   }
   ReadResult result{ReadStatus::Ok, {}};
   char buf[65536];
@@ -53,6 +58,8 @@ ReadResult read_file(const std::filesystem::path& path) {
       return {ReadStatus::Failed, {}};
     }
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (static_cast<uint64_t>(n) > max_bytes - result.bytes.size()) return {ReadStatus::TooLarge, {}};
     result.bytes.append(buf, static_cast<size_t>(n));
   }
   return result;

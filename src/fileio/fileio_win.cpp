@@ -28,12 +28,16 @@ bool write_all(HANDLE file, std::string_view bytes) {
 
 }  // namespace
 
-ReadResult read_file(const std::filesystem::path& path) {
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes) {
   win::FileHandle file = open_file(path, GENERIC_READ, OPEN_EXISTING);
   if (!file) {
     const DWORD err = GetLastError();
     const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
     return {missing ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) > max_bytes) {
+    return {ReadStatus::TooLarge, {}};
   }
   ReadResult result{ReadStatus::Ok, {}};
   char buf[65536];
@@ -41,6 +45,8 @@ ReadResult read_file(const std::filesystem::path& path) {
     DWORD got = 0;
     if (!ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) return {ReadStatus::Failed, {}};
     if (got == 0) break;
+    // The file may grow while it is read.
+    if (got > max_bytes - result.bytes.size()) return {ReadStatus::TooLarge, {}};
     result.bytes.append(buf, got);
   }
   return result;

@@ -44,7 +44,7 @@ StatsCounters::StatsCounters(std::filesystem::path path, StatsValues restored,
 
 std::shared_ptr<StatsCounters> StatsCounters::restore(const std::filesystem::path& path) {
   StatsValues values;
-  const ReadResult file = read_file(path);
+  const ReadResult file = read_file(path, kMaxJsonFileBytes);
   if (file.status == ReadStatus::Ok) {
     if (auto parsed = parse_snapshot(file.bytes)) values = *parsed;
   }

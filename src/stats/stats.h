@@ -51,7 +51,8 @@ class StatsCounters {
                 std::chrono::steady_clock::time_point start);
 
   // Restores the counters from the snapshot at `path` (zeros when it cannot be
-  // read or is not exactly a snapshot) and takes the start time now.
+  // read, is larger than 1 MiB or is not exactly a snapshot) and takes the
+  // start time now.
   static std::shared_ptr<StatsCounters> restore(const std::filesystem::path& path);
 
   void add_alert() { total_alerts_.fetch_add(1, std::memory_order_relaxed); }
