@@ -110,5 +110,46 @@ TEST(Utf8Prefix, NeverEndsInsideACharacter) {
   EXPECT_EQ(utf8_prefix(text, 100), text);
 }
 
+// The 16-byte filter and its scalar tail must agree with std::string_view::find
+// wherever the match sits: before, across and after block edges, at the very
+// end, and with first and last bytes that match without the middle.
+TEST(Contains, AgreesWithFindAtEveryOffsetAndLength) {
+  const std::string_view patterns[] = {"a", "ab", "aba", "-enc", "delete shadows", "aaaaaaaaaaaaaaaaaaaa"};
+  for (size_t length = 0; length <= 70; ++length) {
+    for (std::string_view pattern : patterns) {
+      std::string text(length, 'a');
+      for (size_t k = 0; k < length; ++k) text[k] = "ab-x"[(k * 7 + length) % 4];
+      SCOPED_TRACE("length " + std::to_string(length) + " pattern " + std::string(pattern));
+      EXPECT_EQ(contains(text, pattern), text.find(pattern) != std::string::npos);
+      for (size_t at = 0; at + pattern.size() <= length; at += 5) {
+        std::string planted = text;
+        planted.replace(at, pattern.size(), pattern);
+        EXPECT_TRUE(contains(planted, pattern)) << planted;
+        if (pattern.size() > 2) {
+          std::string near_miss = planted;
+          near_miss[at + pattern.size() / 2] = '#';  // first and last still match
+          EXPECT_EQ(contains(near_miss, pattern), near_miss.find(pattern) != std::string::npos);
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(contains("", ""));
+  EXPECT_FALSE(contains("", "x"));
+  EXPECT_FALSE(contains("ab", "abc"));
+}
+
+TEST(BytePairs, AbsentPairMeansAbsentPatternAndEachTextStandsAlone) {
+  BytePairs pairs;
+  pairs.index("powershell -enc abc");
+  EXPECT_TRUE(pairs.may_contain("-enc"));
+  EXPECT_TRUE(pairs.may_contain("x"));  // a single byte has no pair to rule it out
+  EXPECT_FALSE(pairs.may_contain("sekurlsa"));
+  pairs.index("sekurlsa::logonpasswords");
+  EXPECT_TRUE(pairs.may_contain("sekurlsa"));
+  EXPECT_FALSE(pairs.may_contain("-enc"));  // seen only in the previous text
+  pairs.index("");
+  EXPECT_FALSE(pairs.may_contain("se"));
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -163,8 +163,9 @@ std::string_view utf8_prefix(std::string_view text, size_t max_bytes) {
 }
 
 std::string_view file_name(std::string_view path) {
-  const size_t sep = path.find_last_of("\\/");
-  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+  size_t start = path.size();
+  while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/') --start;
+  return path.substr(start);
 }
 
 std::string ascii_lower(std::string_view text) {

@@ -50,5 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string_view name = file_name(text);
   FUZZ_CHECK(text.ends_with(name) && name.find_first_of("\\/") == std::string_view::npos, name);
+  // The process rules take the name from the lower-cased path.
+  FUZZ_CHECK(file_name(lower) == to_lower(name), name);
+
+  // Substring search against the standard one, the pattern taken from the
+  // text itself (so that it often occurs) or from its first bytes.
+  const size_t from = size == 0 ? 0 : data[size - 1] % size;
+  const size_t length = size < 2 ? 0 : data[size - 2] % 24;
+  for (std::string_view pattern : {text.substr(from, length), text.substr(0, length % 5)}) {
+    FUZZ_CHECK(contains(lower, pattern) == (lower.find(pattern) != std::string::npos), pattern);
+    FUZZ_CHECK(contains(text, pattern), pattern);
+    BytePairs pairs;
+    pairs.index(lower);
+    if (contains(lower, pattern)) FUZZ_CHECK(pairs.may_contain(pattern), pattern);
+  }
   return 0;
 }
