@@ -15,6 +15,22 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/replay/replay_main.cpp)
   target_compile_options(tarnwick-replay PRIVATE ${TARNWICK_WARNINGS})
 endif()
 
+# What ships carries no debug information: it moves to "{exe}.debug" beside
+# the executable, which names it (.gnu_debuglink) so a debugger finds it.
+function(ship_without_debug_info target)
+  set(exe $<TARGET_FILE_NAME:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${exe} ${exe}.debug
+                     COMMAND ${CMAKE_STRIP} --strip-all ${exe}
+                     COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${exe}.debug ${exe}
+                     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+                     VERBATIM)
+endfunction()
+ship_without_debug_info(tarnwick)
+if(TARGET tarnwick-replay)
+  ship_without_debug_info(tarnwick-replay)
+endif()
+
 # GoogleTest from Debian's source copy, built with this toolchain.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -92,3 +108,5 @@ if(TARGET tarnwick-replay)
 endif()
 add_test(NAME windows_imports_only_system_dlls
          COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-imports ${SHIPPED_EXECUTABLES})
+add_test(NAME windows_shipped_exe_lean
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-release ${SHIPPED_EXECUTABLES})

@@ -1,9 +1,15 @@
 #include "alert/alert.h"
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "text/text.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tarnwick {
 
@@ -101,18 +107,81 @@ std::string_view cvss_rating(float score) {
   return "None";
 }
 
+namespace {
+
+// The score as "%.1f" writes it. Ten times a float is exact in a double, so
+// rounding that product to the nearest integer (ties to even, as printf does)
+// gives the same digits without going through printf, which costs more than
+// the rest of building an alert. Negative, huge and non-numbers take printf.
+std::string_view format_score(float score, char (&buf)[32]) {
+  const double tenfold = static_cast<double>(score) * 10.0;
+  if (!(tenfold >= 0.0 && tenfold < 1e15) || std::signbit(score)) {
+    const int n = std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(score));
+    return std::string_view(buf, n < 0 ? 0 : static_cast<size_t>(n));
+  }
+  auto units = static_cast<uint64_t>(std::nearbyint(tenfold));
+  char* end = buf + sizeof buf;
+  char* p = end;
+  *--p = static_cast<char>('0' + units % 10);
+  *--p = '.';
+  units /= 10;
+  do {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  } while (units != 0);
+  return std::string_view(p, static_cast<size_t>(end - p));
+}
+
+}  // namespace
+
 Alert with_mitre(Alert alert, std::string_view label, float score) {
-  char number[32];
-  std::snprintf(number, sizeof number, "%.1f", static_cast<double>(score));
-  alert.detail += "\n\nMITRE ATT&CK: ";
-  alert.detail += label;
-  alert.detail += "  \u00B7  CVSS ";
-  alert.detail += number;
-  alert.detail += " (";
-  alert.detail += cvss_rating(score);
-  alert.detail += ')';
+  char buf[32];
+  const std::string_view number = format_score(score, buf);
+  const std::string_view rating = cvss_rating(score);
+  constexpr std::string_view kHead = "\n\nMITRE ATT&CK: ";
+  constexpr std::string_view kCvss = "  \u00B7  CVSS ";
+  std::string& d = alert.detail;
+  d.reserve(d.size() + kHead.size() + label.size() + kCvss.size() + number.size() + rating.size() + 3);
+  d += kHead;
+  d += label;
+  d += kCvss;
+  d += number;
+  d += " (";
+  d += rating;
+  d += ')';
   return alert;
 }
+
+namespace {
+
+// Where the run of bytes that a JSON string takes as they are ends: at the
+// first control character, quote, backslash or non-ASCII byte from `pos` on.
+// Log lines are mostly such runs, so they are found 16 bytes at a time.
+size_t plain_run_end(std::string_view text, size_t pos) {
+  const char* s = text.data();
+  const size_t n = text.size();
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  for (; pos + 16 <= n; pos += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+    // A signed compare: bytes from 0x80 up are negative, so "below 0x20"
+    // catches them as well as the control characters.
+    const __m128i special = _mm_or_si128(
+        _mm_cmplt_epi8(v, space), _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(mask));
+  }
+#endif
+  for (; pos < n; ++pos) {
+    const auto c = static_cast<unsigned char>(s[pos]);
+    if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
+  }
+  return pos;
+}
+
+}  // namespace
 
 void append_json_string(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -121,12 +190,7 @@ void append_json_string(std::string_view text, std::string& out) {
   const size_t n = text.size();
   while (pos < n) {
     // Copy runs of bytes that need no escaping in one go.
-    size_t run = pos;
-    while (run < n) {
-      const auto c = static_cast<unsigned char>(text[run]);
-      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
-      ++run;
-    }
+    const size_t run = plain_run_end(text, pos);
     out.append(text.data() + pos, run - pos);
     pos = run;
     if (pos >= n) break;
@@ -165,13 +229,8 @@ namespace {
 
 void append_uint(uint64_t v, std::string& out) {
   char buf[24];
-  char* end = buf + sizeof buf;
-  char* p = end;
-  do {
-    *--p = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  out.append(p, end);
+  const auto result = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, static_cast<size_t>(result.ptr - buf));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "alert/alert.h"
@@ -136,6 +139,19 @@ TEST(Alert, MitreLineWithRating) {
     const Alert a = with_mitre(fixed("t", "body"), "T1003 (OS Credential Dumping)", c.score);
     EXPECT_EQ(a.detail, std::string("body\n\nMITRE ATT&CK: T1003 (OS Credential Dumping)  \u00B7  ") +
                             c.suffix);
+  }
+}
+
+// The score is written without printf; printf's "%.1f" is the oracle, over
+// a sweep of scores and the exact ties between two tenths.
+TEST(Alert, MitreScoreReadsAsPrintfWouldWriteIt) {
+  std::vector<float> scores = {0.05f, 0.25f, 0.35f, 0.45f, 8.25f, 9.95f, 99.95f, 1e7f, -0.0f, -1.5f};
+  for (int k = 0; k <= 20000; ++k) scores.push_back(static_cast<float>(k) / 1000.0f);
+  for (float score : scores) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "CVSS %.1f (", static_cast<double>(score));
+    const Alert a = with_mitre(fixed("t", ""), "x", score);
+    ASSERT_NE(a.detail.find(expected), std::string::npos) << score << " gave " << a.detail;
   }
 }
 

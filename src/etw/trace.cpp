@@ -1,5 +1,7 @@
 #include "etw/trace.h"
 
+#include "text/text.h"
+
 namespace tarnwick {
 
 namespace {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "text/text.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -97,10 +98,7 @@ class RecordView final : public TraceEventView {
     if (find(name) == nullptr) return std::nullopt;
     auto bytes = read(name);
     if (!bytes) return std::nullopt;
-    std::wstring_view text(reinterpret_cast<const wchar_t*>(bytes->data()), bytes->size() / sizeof(wchar_t));
-    const size_t nul = text.find(L'\0');
-    if (nul != std::wstring_view::npos) text = text.substr(0, nul);
-    return win::narrow(text);
+    return utf16le_text(*bytes);
   }
 
  private:

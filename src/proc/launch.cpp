@@ -35,18 +35,22 @@ void LaunchEvaluator::evaluate(const ProcessLaunch& launch, AlertOut& out) {
 
 void LaunchEvaluator::evaluate_with_parent(const ProcessLaunch& launch,
                                            std::string_view parent_name, AlertOut& out) {
-  lower_into(file_name(launch.image), name_);
+  // Lower-casing never makes or moves a path separator, and a separator ends
+  // any case context, so the file name of the lower-cased image is the
+  // lower-cased file name: the image is lower-cased once for both.
+  lower_into(launch.image, image_lc_);
   lower_into(parent_name, parent_);
   lower_into(launch.command_line, cmd_);
-  lower_into(launch.image, image_lc_);
 
   LaunchFacts facts;
   facts.pid = launch.pid;
   facts.image = launch.image;
   facts.command_line = launch.command_line;
-  facts.name = name_;
+  facts.name = file_name(image_lc_);
   facts.parent = parent_;
   facts.cmd = cmd_;
+  cmd_pairs_.index(cmd_);
+  facts.cmd_pairs = &cmd_pairs_;
   facts.image_lc = image_lc_;
   facts.trust = &trust_;
 

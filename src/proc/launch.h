@@ -9,6 +9,7 @@
 
 #include "engine/alert_queue.h"
 #include "procmeta/procmeta.h"
+#include "text/text.h"
 
 namespace tarnwick {
 
@@ -35,10 +36,10 @@ class LaunchEvaluator {
   const ProcessQuery& query_;
   const SignatureCheck& trust_;
   // Reused lower-cased copies: no allocation per launch once warmed up.
-  std::string name_;
   std::string parent_;
   std::string cmd_;
   std::string image_lc_;
+  BytePairs cmd_pairs_;
 };
 
 }  // namespace tarnwick

@@ -35,21 +35,33 @@ constexpr std::string_view kScriptHostParents[] = {
     "cmd.exe", "powershell.exe", "pwsh.exe", "wscript.exe", "cscript.exe", "mshta.exe",
 };
 
-bool has(std::string_view text, std::string_view pattern) {
-  return text.find(pattern) != std::string_view::npos;
+// A text a rule searches: the command line comes with its byte-pair index,
+// which answers most searches without looking at the text.
+struct Searched {
+  Searched(std::string_view t) : text(t) {}  // names and paths, searched as they are
+  Searched(std::string_view t, const BytePairs* p) : text(t), pairs(p) {}
+  std::string_view text;
+  const BytePairs* pairs = nullptr;
+};
+
+Searched cmd(const LaunchFacts& f) { return {f.cmd, f.cmd_pairs}; }
+
+bool has(Searched in, std::string_view pattern) {
+  if (in.pairs != nullptr && !in.pairs->may_contain(pattern)) return false;
+  return contains(in.text, pattern);
 }
 
 template <typename List>
-bool has_any(std::string_view text, const List& patterns) {
+bool has_any(Searched in, const List& patterns) {
   for (std::string_view p : patterns) {
-    if (has(text, p)) return true;
+    if (has(in, p)) return true;
   }
   return false;
 }
 
-bool has_all(std::string_view text, Patterns patterns) {
+bool has_all(Searched in, Patterns patterns) {
   for (std::string_view p : patterns) {
-    if (!has(text, p)) return false;
+    if (!has(in, p)) return false;
   }
   return true;
 }
@@ -86,7 +98,7 @@ bool child_of_document_reader(const LaunchFacts& f) {
 // 3
 bool obfuscated_powershell(const LaunchFacts& f) {
   return (has(f.name, "powershell") || has(f.name, "pwsh")) &&
-         has_any(f.cmd, Patterns{"-enc", "-encodedcommand", "frombase64string", "downloadstring",
+         has_any(cmd(f), Patterns{"-enc", "-encodedcommand", "frombase64string", "downloadstring",
                                  "iex ", "invoke-expression"});
 }
 
@@ -103,7 +115,7 @@ bool wmi_execution(const LaunchFacts& f) {
 // 6
 bool rundll32_proxy(const LaunchFacts& f) {
   return f.name == "rundll32.exe" &&
-         has_any(f.cmd, Patterns{"javascript:", "mshtml", "url.dll", "shell32.dll,control_rundll",
+         has_any(cmd(f), Patterns{"javascript:", "mshtml", "url.dll", "shell32.dll,control_rundll",
                                  "\\temp\\", "\\appdata\\", "http://", "https://", "javascript",
                                  ",dllregisterserver"});
 }
@@ -111,47 +123,47 @@ bool rundll32_proxy(const LaunchFacts& f) {
 // 7
 bool regsvr32_scriptlet(const LaunchFacts& f) {
   return f.name == "regsvr32.exe" &&
-         has_any(f.cmd, Patterns{"/i:", "scrobj", "http://", "https://", ".sct", "/s "}) &&
-         has_any(f.cmd, Patterns{"http", ".sct", "scrobj"});
+         has_any(cmd(f), Patterns{"/i:", "scrobj", "http://", "https://", ".sct", "/s "}) &&
+         has_any(cmd(f), Patterns{"http", ".sct", "scrobj"});
 }
 
 // 8
 bool mshta_script(const LaunchFacts& f) {
   return f.name == "mshta.exe" &&
-         has_any(f.cmd, Patterns{"javascript", "vbscript", "http://", "https://", ".hta"});
+         has_any(cmd(f), Patterns{"javascript", "vbscript", "http://", "https://", ".hta"});
 }
 
 // 9
 bool bits_transfer(const LaunchFacts& f) {
-  return f.name == "bitsadmin.exe" && has_any(f.cmd, Patterns{"/transfer", "/addfile"});
+  return f.name == "bitsadmin.exe" && has_any(cmd(f), Patterns{"/transfer", "/addfile"});
 }
 
 // 10
 bool certutil_staging(const LaunchFacts& f) {
   return f.name == "certutil.exe" &&
-         has_any(f.cmd, Patterns{"-urlcache", "-decode", "-encode", "http"});
+         has_any(cmd(f), Patterns{"-urlcache", "-decode", "-encode", "http"});
 }
 
 // 11
 bool event_log_clearing(const LaunchFacts& f) {
-  return (f.name == "wevtutil.exe" && has_any(f.cmd, Patterns{" cl ", "clear-log"})) ||
-         has(f.cmd, "clear-eventlog") || has(f.cmd, ".clearlog") ||
-         has_all(f.cmd, {"wevtutil", " cl "});
+  return (f.name == "wevtutil.exe" && has_any(cmd(f), Patterns{" cl ", "clear-log"})) ||
+         has(cmd(f), "clear-eventlog") || has(cmd(f), ".clearlog") ||
+         has_all(cmd(f), {"wevtutil", " cl "});
 }
 
 // 12
 bool recovery_deletion(const LaunchFacts& f) {
-  return (f.name == "vssadmin.exe" && has_all(f.cmd, {"delete", "shadow"})) ||
-         (f.name == "wmic.exe" && has_all(f.cmd, {"shadowcopy", "delete"})) ||
-         has(f.cmd, "delete shadows") || has_all(f.cmd, {"bcdedit", "recoveryenabled no"}) ||
-         (f.name == "wbadmin.exe" && has(f.cmd, "delete"));
+  return (f.name == "vssadmin.exe" && has_all(cmd(f), {"delete", "shadow"})) ||
+         (f.name == "wmic.exe" && has_all(cmd(f), {"shadowcopy", "delete"})) ||
+         has(cmd(f), "delete shadows") || has_all(cmd(f), {"bcdedit", "recoveryenabled no"}) ||
+         (f.name == "wbadmin.exe" && has(cmd(f), "delete"));
 }
 
 // 13
 bool account_added(const LaunchFacts& f) {
   return (f.name == "net.exe" || f.name == "net1.exe") &&
-         (has_all(f.cmd, {"user", "/add"}) ||
-          has_all(f.cmd, {"localgroup", "administrators", "/add"}));
+         (has_all(cmd(f), {"user", "/add"}) ||
+          has_all(cmd(f), {"localgroup", "administrators", "/add"}));
 }
 
 // 14
@@ -161,30 +173,30 @@ bool uac_bypass(const LaunchFacts& f) {
 
 // 15
 bool security_disabled(const LaunchFacts& f) {
-  return (has(f.cmd, "reg ") || f.name == "reg.exe" || has(f.name, "powershell")) &&
-         (has_any(f.cmd, Patterns{"disableantispyware", "disablerealtimemonitoring",
+  return (has(cmd(f), "reg ") || f.name == "reg.exe" || has(f.name, "powershell")) &&
+         (has_any(cmd(f), Patterns{"disableantispyware", "disablerealtimemonitoring",
                                   "\\policies\\microsoft\\windows defender", "disabletaskmgr",
                                   "disableregistrytools"}) ||
-          has_all(f.cmd, {"enablelua", "/d 0"}));
+          has_all(cmd(f), {"enablelua", "/d 0"}));
 }
 
 // 16
 bool wmi_subscription(const LaunchFacts& f) {
-  return has_any(f.cmd, Patterns{"__eventfilter", "commandlineeventconsumer",
+  return has_any(cmd(f), Patterns{"__eventfilter", "commandlineeventconsumer",
                                  "activescripteventconsumer", "__filtertoconsumerbinding"}) ||
-         has_all(f.cmd, {"wmic", "create", "consumer"});
+         has_all(cmd(f), {"wmic", "create", "consumer"});
 }
 
 // 17
 bool credential_dumper(const LaunchFacts& f) {
-  return f.name == "mimikatz.exe" || has(f.cmd, "sekurlsa") || has(f.cmd, "lsadump");
+  return f.name == "mimikatz.exe" || has(cmd(f), "sekurlsa") || has(cmd(f), "lsadump");
 }
 
 // 18
 bool lsass_dump(const LaunchFacts& f) {
-  return has(f.cmd, "lsass") &&
-         (has(f.cmd, "minidump") || has(f.cmd, "comsvcs") ||
-          is_one_of(f.name, Patterns{"procdump.exe", "procdump64.exe"}) || has(f.cmd, "-ma "));
+  return has(cmd(f), "lsass") &&
+         (has(cmd(f), "minidump") || has(cmd(f), "comsvcs") ||
+          is_one_of(f.name, Patterns{"procdump.exe", "procdump64.exe"}) || has(cmd(f), "-ma "));
 }
 
 // 19. The signature check hashes the whole file, so every other condition

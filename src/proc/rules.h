@@ -12,6 +12,7 @@
 
 #include "alert/alert.h"
 #include "procmeta/procmeta.h"
+#include "text/text.h"
 
 namespace tarnwick {
 
@@ -24,6 +25,7 @@ struct LaunchFacts {
   std::string_view name;                  // lower-cased file name of `image`
   std::string_view parent;                // lower-cased parent file name; empty when unknown
   std::string_view cmd;                   // lower-cased command line
+  const BytePairs* cmd_pairs = nullptr;   // byte pairs of `cmd`, when indexed
   std::string_view image_lc;              // lower-cased image
   const SignatureCheck* trust = nullptr;  // never null; asked only by the drop-folder rule
 };

@@ -36,11 +36,6 @@ inline constexpr size_t kLongestValueNameUnits = 16383;
 // value limit for the classic hive format is the same 1 MiB.
 inline constexpr size_t kMaxTextValueBytes = 1u << 20;
 
-// The raw data of a text value as text: little-endian UTF-16 units (a
-// trailing odd byte is ignored) up to, not including, the first 0 unit, with
-// unpaired surrogates replaced by U+FFFD. The value's type is not looked at.
-std::string decode_registry_text(std::string_view bytes);
-
 // A notification for changes of one key's values (added, changed or
 // deleted), not of its subkeys. Owned by one watcher thread. Each arm() opens
 // the key afresh; the key stays open until the next arm(), close() or the

@@ -192,7 +192,7 @@ class FakeRegistry final : public RegistryReader {
                                        std::string_view name) const override {
     const auto bytes = raw(hive, path, name);
     if (!bytes || bytes->empty() || bytes->size() > kMaxTextValueBytes) return std::nullopt;
-    return decode_registry_text(*bytes);
+    return utf16le_text(*bytes);
   }
 
   std::optional<uint32_t> read_u32(Hive hive, std::string_view path,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "win/handle_win.h"
+#include "text/text.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -132,7 +133,7 @@ std::optional<std::string> WindowsRegistry::read_text(Hive hive, std::string_vie
     return std::nullopt;
   }
   bytes.resize(std::min(got, size));
-  return decode_registry_text(bytes);
+  return utf16le_text(bytes);
 }
 
 std::optional<uint32_t> WindowsRegistry::read_u32(Hive hive, std::string_view subkey,

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "registry/registry_contract.h"
+#include "text/text.h"
 #include "win/handle_win.h"
 #include "win/wide_win.h"
 
@@ -66,7 +67,7 @@ class RegExeArranger final : public testing::RegistryArranger {
   void set_raw(const std::string& subkey, const std::string& name, const std::string& bytes,
                testing::RegType type) override {
     ASSERT_EQ(type, testing::kRegSz);
-    const std::string data = decode_registry_text(bytes);
+    const std::string data = utf16le_text(bytes);
     ASSERT_TRUE(run_reg(L"add \"HKCU\\" + win::widen(subkey) + L"\" /v \"" + win::widen(name) +
                         L"\" /d \"" + win::widen(data) + L"\" /f"));
   }

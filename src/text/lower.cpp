@@ -67,44 +67,53 @@ bool sigma_is_final_ahead(std::string_view text, size_t pos) {
 }
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kBytes = 0x0101010101010101ull;
 
-size_t ascii_run(std::string_view text, size_t pos) {
+// Lower-cases the leading ASCII run of `text` into `dst` in one pass, eight
+// bytes at a time, and returns its length (where the first non-ASCII byte is).
+size_t lower_ascii_prefix(std::string_view text, char* dst) {
+  const char* src = text.data();
   const size_t n = text.size();
-  while (pos + 8 <= n) {
+  size_t pos = 0;
+  for (; pos + 8 <= n; pos += 8) {
     uint64_t chunk;
-    std::memcpy(&chunk, text.data() + pos, 8);
+    std::memcpy(&chunk, src + pos, 8);
     if (chunk & kHighBits) break;
-    pos += 8;
+    // Every byte is below 0x80, so these sums stay within their byte: the high
+    // bit says ">= 'A'" and "> 'Z'" respectively.
+    const uint64_t at_least_a = chunk + (0x80 - 'A') * kBytes;
+    const uint64_t above_z = chunk + (0x7F - 'Z') * kBytes;
+    chunk |= (at_least_a & ~above_z & kHighBits) >> 2;  // 0x80 >> 2 is the case bit
+    std::memcpy(dst + pos, &chunk, 8);
   }
-  while (pos < n && static_cast<unsigned char>(text[pos]) < 0x80) ++pos;
+  for (; pos < n; ++pos) {
+    const auto c = static_cast<unsigned char>(src[pos]);
+    if (c >= 0x80) break;
+    dst[pos] = static_cast<char>(c + (static_cast<unsigned>(c - 'A') < 26u ? 32 : 0));
+  }
   return pos;
-}
-
-void lower_ascii_into(const char* src, size_t len, char* dst) {
-  for (size_t i = 0; i < len; ++i) {
-    const char c = src[i];
-    dst[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26u ? 32 : 0));
-  }
 }
 
 }  // namespace
 
 void append_lower(std::string_view text, std::string& out) {
-  const size_t first_non_ascii = ascii_run(text, 0);
   const size_t base = out.size();
-  out.resize(base + first_non_ascii);
-  lower_ascii_into(text.data(), first_non_ascii, out.data() + base);
+  // ASCII lower-cases byte for byte; the rest of the buffer is trimmed off at
+  // the first byte that is not ASCII.
+  out.resize(base + text.size());
+  const size_t first_non_ascii = lower_ascii_prefix(text, out.data() + base);
   if (first_non_ascii == text.size()) return;
+  out.resize(base + first_non_ascii);
 
   // Final_Sigma looks behind: preceded by Cased (Case_Ignorable)*.
   bool after_cased = false;
-  for (size_t i = 0; i < first_non_ascii; ++i) {
-    const char32_t c = static_cast<unsigned char>(text[i]);
+  for (size_t i = first_non_ascii; i > 0; --i) {
+    const char32_t c = static_cast<unsigned char>(text[i - 1]);
     if (is_cased(c)) {
       after_cased = true;
-    } else if (!is_case_ignorable(c)) {
-      after_cased = false;
+      break;
     }
+    if (!is_case_ignorable(c)) break;
   }
 
   size_t pos = first_non_ascii;

@@ -4,6 +4,7 @@
 // ASCII fast path, and the file-name component of a path. Pure functions, safe
 // from any thread.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,10 @@ std::string utf16_to_utf8(std::u16string_view utf16);
 // system lays them out in its records), appending to `out`; callers on hot
 // paths reuse one buffer.
 void append_utf16le(const unsigned char* bytes, size_t units, std::string& out);
+// Text stored as little-endian UTF-16 (registry values, trace properties):
+// the units up to, not including, the first 0 unit, as UTF-8. A trailing odd
+// byte is no unit and is ignored; unpaired surrogates become U+FFFD.
+std::string utf16le_text(std::string_view bytes);
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool is_valid_utf8(std::string_view bytes);
@@ -44,6 +49,35 @@ bool is_white_space(char32_t cp);
 
 // `utf8` without leading and trailing white space.
 std::string_view trim_white_space(std::string_view utf8);
+
+// Whether `pattern` occurs in `text` (an empty pattern always does). The
+// rules ask this dozens of times per event over long command lines, so it
+// filters 16 positions at a time on their first and last byte.
+bool contains(std::string_view text, std::string_view pattern);
+
+// Which pairs of adjacent bytes occur in one text, for a cheap "certainly
+// absent" answer before a substring search: a pattern with a pair the text
+// lacks cannot occur in it. Pairs share slots (six bits of each byte), so a
+// "maybe" still needs the search. Entries carry the number of the text they
+// were seen in, so nothing is cleared between texts. One owner at a time.
+class BytePairs {
+ public:
+  void index(std::string_view text);
+  bool may_contain(std::string_view pattern) const {
+    for (size_t i = 1; i < pattern.size(); ++i) {
+      if (seen_[slot(pattern[i - 1], pattern[i])] != stamp_) return false;
+    }
+    return true;
+  }
+
+ private:
+  static size_t slot(char a, char b) {
+    return (static_cast<size_t>(static_cast<unsigned char>(a) & 0x3F) << 6) |
+           (static_cast<unsigned char>(b) & 0x3F);
+  }
+  uint32_t seen_[4096] = {};
+  uint32_t stamp_ = 0;
+};
 
 // Appends the UTF-8 encoding of `cp` (which must be a scalar value).
 void append_utf8(char32_t cp, std::string& out);

@@ -148,5 +148,68 @@ TEST(TrimWhiteSpace, RemovesUnicodeWhiteSpaceAtBothEnds) {
   }
 }
 
+// The 16-byte filter and its scalar tail must agree with std::string_view::find
+// wherever the match sits: before, across and after block edges, at the very
+// end, and with first and last bytes that match without the middle.
+TEST(Contains, AgreesWithFindAtEveryOffsetAndLength) {
+  const std::string_view patterns[] = {"a", "ab", "aba", "-enc", "delete shadows", "aaaaaaaaaaaaaaaaaaaa"};
+  for (size_t length = 0; length <= 70; ++length) {
+    for (std::string_view pattern : patterns) {
+      std::string text(length, 'a');
+      for (size_t k = 0; k < length; ++k) text[k] = "ab-x"[(k * 7 + length) % 4];
+      SCOPED_TRACE("length " + std::to_string(length) + " pattern " + std::string(pattern));
+      EXPECT_EQ(contains(text, pattern), text.find(pattern) != std::string::npos);
+      for (size_t at = 0; at + pattern.size() <= length; at += 5) {
+        std::string planted = text;
+        planted.replace(at, pattern.size(), pattern);
+        EXPECT_TRUE(contains(planted, pattern)) << planted;
+        if (pattern.size() > 2) {
+          std::string near_miss = planted;
+          near_miss[at + pattern.size() / 2] = '#';  // first and last still match
+          EXPECT_EQ(contains(near_miss, pattern), near_miss.find(pattern) != std::string::npos);
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(contains("", ""));
+  EXPECT_FALSE(contains("", "x"));
+  EXPECT_FALSE(contains("ab", "abc"));
+}
+
+TEST(BytePairs, AbsentPairMeansAbsentPatternAndEachTextStandsAlone) {
+  BytePairs pairs;
+  pairs.index("powershell -enc abc");
+  EXPECT_TRUE(pairs.may_contain("-enc"));
+  EXPECT_TRUE(pairs.may_contain("x"));  // a single byte has no pair to rule it out
+  EXPECT_FALSE(pairs.may_contain("sekurlsa"));
+  pairs.index("sekurlsa::logonpasswords");
+  EXPECT_TRUE(pairs.may_contain("sekurlsa"));
+  EXPECT_FALSE(pairs.may_contain("-enc"));  // seen only in the previous text
+  pairs.index("");
+  EXPECT_FALSE(pairs.may_contain("se"));
+}
+
+TEST(Utf16leText, StopsAtTheFirstNulAndNeverReadsAHalfUnit) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string text;
+  } cases[] = {
+      {"empty", ""s, ""},
+      {"plain", "c\0m\0d\0"s, "cmd"},
+      {"cut at NUL", "a\0\0\0b\0"s, "a"},
+      {"NUL high byte alone is no terminator", "a\0\0\x01"s, "a\xC4\x80"},
+      {"odd trailing byte dropped", "a\0b"s, "a"},
+      {"surrogate pair", "\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80"},
+      {"unpaired high surrogate", "\x3D\xD8x\0"s, "\xEF\xBF\xBDx"},
+      {"non-ASCII BMP", "\xE4\x00\x1F\x6C"s, "\xC3\xA4\xE6\xB0\x9F"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(utf16le_text(c.bytes), c.text);
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -135,6 +135,15 @@ void append_utf16le(const unsigned char* bytes, size_t units, std::string& out) 
   for (size_t i = ascii; i < units;) append_utf8(decode_utf16(unit, units, i), out);
 }
 
+std::string utf16le_text(std::string_view bytes) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t units = 0;
+  while (units < bytes.size() / 2 && (data[2 * units] | data[2 * units + 1]) != 0) ++units;
+  std::string out;
+  append_utf16le(data, units, out);
+  return out;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   size_t pos = 0;
   while (pos < bytes.size()) {
