@@ -8,8 +8,10 @@
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
+#include "persist/persist.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
+#include "registry/registry_win.h"
 #include "response/response_win.h"
 #include "sysenv/sysenv.h"
 #include "tcptable/tcptable_win.h"
@@ -50,6 +52,13 @@ void run_windows_dns_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_dns_detector(parts);
 }
 
+void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags) {
+  WindowsRegistry registry;
+  QueueOut out(queue);
+  PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
+  run_persistence_detector(parts);
+}
+
 }  // namespace
 
 DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineShared& shared) {
@@ -65,6 +74,11 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   }
   if (name == "dns") {
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
+  }
+  if (name == "persistence") {
+    return [queue = shared.queue, flags = shared.flags] {
+      run_windows_persistence_detector(*queue, *flags);
+    };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its
   // supervisor neither restarts it nor prints anything.

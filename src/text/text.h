@@ -34,6 +34,13 @@ std::string ascii_lower(std::string_view text);
 // The part after the last '\' or '/'; the whole text when there is none.
 std::string_view file_name(std::string_view path);
 
+// White_Space as Unicode defines it (tab to carriage return, space, U+0085,
+// U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
+bool is_white_space(char32_t cp);
+
+// `utf8` without leading and trailing white space.
+std::string_view trim_white_space(std::string_view utf8);
+
 // Appends the UTF-8 encoding of `cp` (which must be a scalar value).
 void append_utf8(char32_t cp, std::string& out);
 

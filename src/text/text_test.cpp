@@ -110,5 +110,26 @@ TEST(Utf8Prefix, NeverEndsInsideACharacter) {
   EXPECT_EQ(utf8_prefix(text, 100), text);
 }
 
+TEST(TrimWhiteSpace, RemovesUnicodeWhiteSpaceAtBothEnds) {
+  struct Case {
+    const char* name;
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"ascii", " \t\r\n x y \v\f", "x y"},
+      {"no-break and ideographic spaces", "\xC2\xA0\xE3\x80\x80x\xE2\x80\xA8", "x"},
+      {"next line U+0085", "\xC2\x85x\xC2\x85", "x"},
+      {"zero width space is not white space", "\xE2\x80\x8Bx", "\xE2\x80\x8Bx"},
+      {"all white space", " \xE2\x80\x80 ", ""},
+      {"ill-formed byte kept", "\xFF ", "\xFF"},
+      {"non-ASCII kept whole", " \xC3\xA9", "\xC3\xA9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(trim_white_space(c.in), c.out);
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -1,0 +1,45 @@
+#include "persist/persist.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "engine/supervisor.h"
+#include "fileio/fileio.h"
+#include "persist/autostart.h"
+#include "persist/services.h"
+#include "persist/tasks.h"
+#include "sysenv/sysenv.h"
+
+namespace tarnwick {
+
+EngineImage system_engine_image() {
+  return {[]() -> std::optional<std::string> {
+            const ExecutablePath exe = executable_path();
+            if (!exe.path) return std::nullopt;
+            return path_to_utf8(*exe.path);
+          },
+          [](const std::string& path) {
+            return tarnwick::file_size(path_from_utf8(path)).has_value();
+          }};
+}
+
+std::vector<std::string> new_names(const NameSet& current, const NameSet& baseline) {
+  std::vector<std::string> found;
+  for (const std::string& name : current) {
+    if (baseline.count(name) == 0) found.push_back(name);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void run_persistence_detector(PersistenceParts& parts) {
+  std::vector<std::thread> watchers;
+  for (const AutostartKey& key : kAutostartKeys) {
+    watchers.push_back(spawn_thread([&parts, &key] { run_autostart_watcher(key, parts); }));
+  }
+  watchers.push_back(spawn_thread([&parts] { run_service_watcher(parts); }));
+  watchers.push_back(spawn_thread([&parts] { run_task_watcher(parts); }));
+  for (std::thread& watcher : watchers) watcher.join();
+}
+
+}  // namespace tarnwick

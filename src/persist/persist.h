@@ -1,0 +1,46 @@
+#pragma once
+// The persistence detector: eight autostart-key watchers, the service watcher
+// and the scheduled-task watcher, each on its own thread, all started by
+// run_persistence_detector on the detector's thread, which then only waits
+// for them. What they share is bundled here; every part must be safe to use
+// from the ten watcher threads at once.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/alert_queue.h"
+#include "engine/flags.h"
+#include "registry/registry.h"
+
+namespace tarnwick {
+
+// What an autostart entry is compared with to recognise the engine's own.
+struct EngineImage {
+  // The running engine's executable; nothing when it cannot be obtained.
+  std::function<std::optional<std::string>()> path;
+  // True when a file exists at the path.
+  std::function<bool(const std::string&)> exists;
+};
+
+// The running executable and the file system.
+EngineImage system_engine_image();
+
+struct PersistenceParts {
+  RegistryReader& registry;
+  EngineImage image;
+  AlertOut& out;
+  const EngineFlags& flags;
+  Sleeper sleep;
+};
+
+// Names in `current` but not in `baseline`, sorted so that one comparison
+// reports its finds in a stable order.
+std::vector<std::string> new_names(const NameSet& current, const NameSet& baseline);
+
+// The detector thread body: starts the ten watchers and returns once all of
+// them have ended, which happens when `stop` is set.
+void run_persistence_detector(PersistenceParts& parts);
+
+}  // namespace tarnwick

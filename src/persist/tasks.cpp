@@ -1,0 +1,47 @@
+#include "persist/tasks.h"
+
+#include <chrono>
+
+namespace tarnwick {
+
+NameSet task_names(const RegistryReader& registry) {
+  NameSet names;
+  const std::string tree(kTaskTreeKey);
+  for (const std::string& folder : registry.subkey_names(Hive::LocalMachine, tree)) {
+    for (const std::string& task :
+         registry.subkey_names(Hive::LocalMachine, tree + "\\" + folder)) {
+      names.insert(folder + "\\" + task);
+    }
+    names.insert(folder);
+  }
+  return names;
+}
+
+bool is_system_task(std::string_view name) {
+  return name == "Microsoft" || name.starts_with("Microsoft\\");
+}
+
+Alert task_alert(const std::string& name) {
+  Alert alert = make_alert(
+      AlertSource::Persistence, Severity::High, "New scheduled task created",
+      "Scheduled task \"" + name +
+          "\" was registered. Attackers use scheduled tasks to persist and run code on a "
+          "timer or at logon (T1053.005).");
+  alert.dedup_key = "task:" + name;
+  return with_mitre(std::move(alert), "T1053.005 (Scheduled Task)", 7.2f);
+}
+
+void run_task_watcher(PersistenceParts& p) {
+  using std::chrono::seconds;
+  NameSet baseline = task_names(p.registry);
+  while (!p.flags.stopping()) {
+    if (!p.sleep(p.flags.game_mode() ? seconds(45) : seconds(10))) return;
+    NameSet current = task_names(p.registry);
+    for (const std::string& name : new_names(current, baseline)) {
+      if (!is_system_task(name)) p.out.push(task_alert(name));
+    }
+    baseline = std::move(current);
+  }
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,82 @@
+#pragma once
+// Reading the registry: value names and subkey names of a key, a text value,
+// a 32-bit value, and waiting for a change of one key's values. Shared by the
+// persistence watchers and the kernel-driver watch; each watcher thread calls
+// its own operations, and every key opened here is closed before the call
+// returns (or, for a change watch, when it is closed or destroyed). A key that
+// cannot be opened reads as empty.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "engine/flags.h"
+
+namespace tarnwick {
+
+enum class Hive { CurrentUser, LocalMachine };
+
+// "HKCU" or "HKLM", the form a DeleteRegValue remediation carries.
+std::string_view hive_text(Hive hive);
+
+// Value or subkey names of one key, as the registry spells them (UTF-8).
+using NameSet = std::unordered_set<std::string>;
+
+// Names longer than this many UTF-16 units end an enumeration.
+inline constexpr size_t kMaxRegistryNameUnits = 511;
+
+// Text values larger than this are not read: nothing the watchers look at
+// (a command line, an image path) can be longer, and the registry's own
+// value limit for the classic hive format is the same 1 MiB.
+inline constexpr size_t kMaxTextValueBytes = 1u << 20;
+
+// The raw data of a text value as text: little-endian UTF-16 units (a
+// trailing odd byte is ignored) up to, not including, the first 0 unit, with
+// unpaired surrogates replaced by U+FFFD. The value's type is not looked at.
+std::string decode_registry_text(std::string_view bytes);
+
+// A notification for changes of one key's values (added, changed or
+// deleted), not of its subkeys. Owned by one watcher thread. Each arm() opens
+// the key afresh; the key stays open until the next arm(), close() or the
+// watch's end.
+class ValueChangeWatch {
+ public:
+  virtual ~ValueChangeWatch() = default;
+
+  // Opens the key and registers for its next value change. False when the key
+  // cannot be opened or the registration is refused (the key is then closed).
+  virtual bool arm() = 0;
+
+  enum class Wait { Changed, Stopped, Failed };
+  // Waits for the armed notification, looking at `stop` at least every 2 s.
+  // Stopped closes the key; Failed means the wait itself broke.
+  virtual Wait wait(const EngineFlags& flags) = 0;
+
+  virtual void close() = 0;
+};
+
+class RegistryReader {
+ public:
+  virtual ~RegistryReader() = default;
+
+  // Enumeration runs until its first failure; the names read so far count.
+  virtual NameSet value_names(Hive hive, std::string_view subkey) const = 0;
+  virtual NameSet subkey_names(Hive hive, std::string_view subkey) const = 0;
+
+  // Nothing when the key or value cannot be read, or the value is empty or
+  // larger than kMaxTextValueBytes.
+  virtual std::optional<std::string> read_text(Hive hive, std::string_view subkey,
+                                               std::string_view value) const = 0;
+
+  // The value's data when it is exactly 4 bytes (little-endian), whatever its type.
+  virtual std::optional<uint32_t> read_u32(Hive hive, std::string_view subkey,
+                                           std::string_view value) const = 0;
+
+  // A watch on `subkey`, not yet armed; null when its wait object cannot be created.
+  virtual std::unique_ptr<ValueChangeWatch> watch_values(Hive hive, std::string_view subkey) = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,147 @@
+#include "registry/registry_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "win/handle_win.h"
+#include "win/wide_win.h"
+
+namespace tarnwick {
+
+namespace {
+
+// KEY_WOW64_64KEY keeps the native view should this ever be built as 32-bit.
+constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
+
+HKEY root_of(Hive hive) {
+  return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+win::RegKey open_key(HKEY root, const std::wstring& subkey) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, kReadAccess, &raw) != ERROR_SUCCESS)
+    return win::RegKey();
+  return win::RegKey(raw);
+}
+
+win::RegKey open_key(Hive hive, std::string_view subkey) {
+  return open_key(root_of(hive), win::widen(subkey));
+}
+
+// Calls `next(key, index, buffer, &length)` for index 0, 1, 2, ... until it
+// fails; a name that does not fit the buffer fails it too.
+template <typename Next>
+NameSet enumerate(Hive hive, std::string_view subkey, Next next) {
+  NameSet names;
+  win::RegKey key = open_key(hive, subkey);
+  if (!key) return names;
+  wchar_t name[kMaxRegistryNameUnits + 1];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (next(key.get(), index, name, &length) != ERROR_SUCCESS) break;
+    names.insert(
+        win::narrow(std::wstring_view(name, std::min<DWORD>(length, kMaxRegistryNameUnits))));
+  }
+  return names;
+}
+
+class WindowsValueChangeWatch final : public ValueChangeWatch {
+ public:
+  WindowsValueChangeWatch(HKEY root, std::wstring subkey, win::KernelHandle event)
+      : root_(root), subkey_(std::move(subkey)), event_(std::move(event)) {}
+
+  bool arm() override {
+    key_ = open_key(root_, subkey_);
+    if (!key_) return false;
+    // A signal left over from an earlier key must not pass for a change of this one.
+    ResetEvent(event_.get());
+    if (RegNotifyChangeKeyValue(key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_.get(),
+                                TRUE) != ERROR_SUCCESS) {
+      key_.reset();
+      return false;
+    }
+    return true;
+  }
+
+  Wait wait(const EngineFlags& flags) override {
+    for (;;) {
+      const DWORD result = WaitForSingleObject(event_.get(), 2000);
+      if (flags.stopping()) {
+        key_.reset();
+        return Wait::Stopped;
+      }
+      if (result == WAIT_OBJECT_0) return Wait::Changed;
+      if (result != WAIT_TIMEOUT) return Wait::Failed;
+    }
+  }
+
+  void close() override { key_.reset(); }
+
+ private:
+  HKEY root_;
+  std::wstring subkey_;
+  win::KernelHandle event_;
+  win::RegKey key_;
+};
+
+}  // namespace
+
+NameSet WindowsRegistry::value_names(Hive hive, std::string_view subkey) const {
+  return enumerate(hive, subkey, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+    return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
+NameSet WindowsRegistry::subkey_names(Hive hive, std::string_view subkey) const {
+  return enumerate(hive, subkey, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+    return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
+std::optional<std::string> WindowsRegistry::read_text(Hive hive, std::string_view subkey,
+                                                      std::string_view value) const {
+  win::RegKey key = open_key(hive, subkey);
+  if (!key) return std::nullopt;
+  const std::wstring name = win::widen(value);
+  DWORD size = 0;
+  if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, &size) !=
+          ERROR_SUCCESS ||
+      size == 0 || size > kMaxTextValueBytes) {
+    return std::nullopt;
+  }
+  std::string bytes(size, '\0');
+  // A value that grew since the size query fails here (ERROR_MORE_DATA).
+  DWORD got = size;
+  if (RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(bytes.data()), &got) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  bytes.resize(std::min(got, size));
+  return decode_registry_text(bytes);
+}
+
+std::optional<uint32_t> WindowsRegistry::read_u32(Hive hive, std::string_view subkey,
+                                                  std::string_view value) const {
+  win::RegKey key = open_key(hive, subkey);
+  if (!key) return std::nullopt;
+  DWORD data = 0;
+  DWORD size = sizeof data;
+  if (RegQueryValueExW(key.get(), win::widen(value).c_str(), nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
+      size != sizeof data) {
+    return std::nullopt;
+  }
+  return data;
+}
+
+std::unique_ptr<ValueChangeWatch> WindowsRegistry::watch_values(Hive hive,
+                                                                std::string_view subkey) {
+  win::KernelHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!event) return nullptr;
+  return std::make_unique<WindowsValueChangeWatch>(root_of(hive), win::widen(subkey),
+                                                   std::move(event));
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,20 @@
+#pragma once
+// The registry operations on the real Windows registry, in the native
+// registry view. Holds no state: safe from any thread.
+
+#include "registry/registry.h"
+
+namespace tarnwick {
+
+class WindowsRegistry final : public RegistryReader {
+ public:
+  NameSet value_names(Hive hive, std::string_view subkey) const override;
+  NameSet subkey_names(Hive hive, std::string_view subkey) const override;
+  std::optional<std::string> read_text(Hive hive, std::string_view subkey,
+                                       std::string_view value) const override;
+  std::optional<uint32_t> read_u32(Hive hive, std::string_view subkey,
+                                   std::string_view value) const override;
+  std::unique_ptr<ValueChangeWatch> watch_values(Hive hive, std::string_view subkey) override;
+};
+
+}  // namespace tarnwick
