@@ -5,6 +5,7 @@
 #include "conns/conns.h"
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
+#include "files/files_win.h"
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
@@ -78,6 +79,11 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   if (name == "persistence") {
     return [queue = shared.queue, flags = shared.flags] {
       run_windows_persistence_detector(*queue, *flags);
+    };
+  }
+  if (name == "files") {
+    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
+      run_windows_files_detector(*queue, *flags, *config);
     };
   }
   // Placeholder until the detector is built: it waits for `stop`, so its

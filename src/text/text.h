@@ -15,6 +15,10 @@ inline constexpr char32_t kReplacementChar = 0xFFFD;
 std::u16string utf8_to_utf16(std::string_view utf8);
 // Every unpaired surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view utf16);
+// Same for `units` UTF-16 code units stored little-endian at `bytes` (as the
+// system lays them out in its records), appending to `out`; callers on hot
+// paths reuse one buffer.
+void append_utf16le(const unsigned char* bytes, size_t units, std::string& out);
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool is_valid_utf8(std::string_view bytes);

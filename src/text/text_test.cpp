@@ -38,6 +38,23 @@ TEST(Utf16ToUtf8, ReplacesUnpairedSurrogates) {
   EXPECT_EQ(utf16_to_utf8(high_at_end), "x\xEF\xBF\xBD");
 }
 
+TEST(Utf16ToUtf8, LittleEndianBytesMatchTheUnitConversionAndAppend) {
+  const std::u16string inputs[] = {
+      u"plain.txt", u"\u00E9t\u00E9.LOCKED", u"\U0001F600x",
+      std::u16string{u'a', char16_t(0xD83D), u'b'}, std::u16string{char16_t(0xDE00)},
+      std::u16string{u'x', char16_t(0xD800)}, std::u16string{char16_t(0xD800), u'\u00E9'}};
+  for (const auto& units : inputs) {
+    std::string bytes;
+    for (char16_t u : units) {
+      bytes.push_back(static_cast<char>(u & 0xFF));
+      bytes.push_back(static_cast<char>(u >> 8));
+    }
+    std::string out = "kept:";
+    append_utf16le(reinterpret_cast<const unsigned char*>(bytes.data()), units.size(), out);
+    EXPECT_EQ(out, "kept:" + utf16_to_utf8(units));
+  }
+}
+
 TEST(Utf16, ValidityCheck) {
   const char16_t pair[] = {u'a', 0xD83D, 0xDE00, 0};
   const char16_t lone_high[] = {0xD83D, u'b', 0};

@@ -95,25 +95,44 @@ std::u16string utf8_to_utf16(std::string_view utf8) {
   return out;
 }
 
+namespace {
+
+// One code point from the units that `unit(i)` reads; unpaired surrogates
+// become U+FFFD. Advances `i` past what it used.
+template <typename UnitAt>
+char32_t decode_utf16(UnitAt unit, size_t n, size_t& i) {
+  const char16_t u = unit(i++);
+  if (u < 0xD800 || u > 0xDFFF) return u;
+  if (u <= 0xDBFF && i < n) {
+    const char16_t low = unit(i);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      ++i;
+      return 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
+    }
+  }
+  return kReplacementChar;
+}
+
+}  // namespace
+
 std::string utf16_to_utf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
-  for (size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t u = utf16[i];
-    char32_t cp = u;
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(utf16[i + 1]) - 0xDC00);
-        ++i;
-      } else {
-        cp = kReplacementChar;
-      }
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      cp = kReplacementChar;
-    }
-    append_utf8(cp, out);
-  }
+  const auto unit = [&](size_t i) { return utf16[i]; };
+  for (size_t i = 0; i < utf16.size();) append_utf8(decode_utf16(unit, utf16.size(), i), out);
   return out;
+}
+
+void append_utf16le(const unsigned char* bytes, size_t units, std::string& out) {
+  const auto unit = [bytes](size_t i) {
+    return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  };
+  // Most names are ASCII: copy that leading run in one step.
+  size_t ascii = 0;
+  while (ascii < units && bytes[2 * ascii + 1] == 0 && bytes[2 * ascii] < 0x80) ++ascii;
+  out.reserve(out.size() + ascii);
+  for (size_t k = 0; k < ascii; ++k) out.push_back(static_cast<char>(bytes[2 * k]));
+  for (size_t i = ascii; i < units;) append_utf8(decode_utf16(unit, units, i), out);
 }
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -163,8 +182,11 @@ std::string_view utf8_prefix(std::string_view text, size_t max_bytes) {
 }
 
 std::string_view file_name(std::string_view path) {
-  const size_t sep = path.find_last_of("\\/");
-  return sep == std::string_view::npos ? path : path.substr(sep + 1);
+  // A plain backward scan: find_last_of makes a library call per character,
+  // and this runs for every file change.
+  size_t start = path.size();
+  while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/') --start;
+  return path.substr(start);
 }
 
 std::string ascii_lower(std::string_view text) {

@@ -1,0 +1,104 @@
+#include "files/detector.h"
+
+#include <thread>
+
+#include "engine/supervisor.h"
+#include "files/records.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string join_path(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+  path += name;
+  return path;
+}
+
+class BurstSink final : public ChangeSink {
+ public:
+  BurstSink(BurstDetector& burst, MonotonicNow now) : burst_(burst), now_(now) {}
+  void on_change(std::string_view name) override { burst_.record(name, now_()); }
+
+ private:
+  BurstDetector& burst_;
+  MonotonicNow now_;
+};
+
+}  // namespace
+
+std::vector<std::string> build_watch_list(const std::vector<std::string>& watch_dirs,
+                                          const std::optional<std::string>& user_profile,
+                                          const PathExists& exists) {
+  std::vector<std::string> list;
+  if (!watch_dirs.empty()) {
+    for (const auto& dir : watch_dirs) {
+      if (exists(dir)) list.push_back(dir);
+    }
+    return list;
+  }
+  if (!user_profile) return list;
+  for (std::string_view name : {"Documents", "Desktop", "Pictures"}) {
+    std::string path = join_path(*user_profile, name);
+    if (exists(path)) list.push_back(std::move(path));
+  }
+  return list;
+}
+
+Alert no_watch_dirs_alert() {
+  return make_alert(AlertSource::Files, Severity::Low, kNoWatchDirsTitle,
+                    "Ransomware watch found no folders to monitor.");
+}
+
+void run_folder_watch(FolderWatchParts& p) {
+  std::string scratch;
+  BurstSink sink(p.burst, p.now);
+  for (;;) {
+    if (p.flags.stopping()) return;
+    if (!p.watch.request()) {
+      if (!p.sleep(kWatchRetryDelay)) return;
+      continue;
+    }
+    WaitResult result;
+    do {
+      result = p.watch.wait(kWatchWaitSlice);
+      if (p.flags.stopping()) return;
+    } while (result.status == WaitStatus::Pending);
+    if (result.status == WaitStatus::Failed) {
+      // Like a refused request: waiting keeps a broken folder from spinning.
+      if (!p.sleep(kWatchRetryDelay)) return;
+      continue;
+    }
+    if (p.flags.game_mode() && p.game_mode_enabled) continue;
+    // Only the bytes this read returned: an overflow (0 bytes) is an empty
+    // batch, not the previous batch's records again.
+    walk_change_records(p.watch.buffer(), result.bytes, scratch, sink);
+    if (auto alert = p.burst.end_batch(p.now(), p.culprits)) p.out.push(std::move(*alert));
+  }
+}
+
+void run_files_detector(FilesDetectorParts& p) {
+  const std::vector<std::string> folders =
+      build_watch_list(p.config.watch_dirs, p.user_profile, p.exists);
+  if (folders.empty()) {
+    p.out.push(no_watch_dirs_alert());
+    return;
+  }
+  const BurstSettings settings = burst_settings(p.config);
+  std::vector<std::thread> watchers;
+  watchers.reserve(folders.size());
+  for (const std::string& folder : folders) {
+    watchers.push_back(spawn_thread([&p, &settings, &folder] {
+      std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
+      if (!watch) return;
+      BurstDetector burst(settings, folder);
+      FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
+                             p.sleep};
+      run_folder_watch(parts);
+    }));
+  }
+  for (auto& watcher : watchers) watcher.join();
+}
+
+}  // namespace tarnwick
