@@ -62,7 +62,4 @@ class EnginePlatform {
 // everything has shut down.
 void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr);
 
-// Stands in for a component that is not built yet: waits for `stop` and returns.
-void placeholder_until_stop(const EngineFlags& flags);
-
 }  // namespace tarnwick

@@ -13,6 +13,12 @@
 namespace tarnwick {
 namespace {
 
+// A detector or service thread that only waits for `stop`.
+void wait_for_stop(const EngineFlags& flags) {
+  while (sleep_unless_stopped(flags, std::chrono::hours(1))) {
+  }
+}
+
 class FakePlatform final : public EnginePlatform {
  public:
   explicit FakePlatform(std::filesystem::path dir) : dir_(std::move(dir)) {}
@@ -33,7 +39,7 @@ class FakePlatform final : public EnginePlatform {
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override {
     detectors_made.emplace_back(name);
     if (name == "dns" && dns_gives_up) return [] {};
-    return [flags = shared.flags] { placeholder_until_stop(*flags); };
+    return [flags = shared.flags] { wait_for_stop(*flags); };
   }
   std::unique_ptr<Notifier> make_notifier(const EngineShared&) override {
     return std::make_unique<NoNotifier>();
@@ -42,10 +48,10 @@ class FakePlatform final : public EnginePlatform {
     return std::make_unique<NoResponder>();
   }
   std::function<void()> make_game_mode(const EngineShared& s) override {
-    return [f = s.flags] { placeholder_until_stop(*f); };
+    return [f = s.flags] { wait_for_stop(*f); };
   }
   std::function<void()> make_conns_writer(const EngineShared& s) override {
-    return [f = s.flags] { placeholder_until_stop(*f); };
+    return [f = s.flags] { wait_for_stop(*f); };
   }
   std::ostream& error_stream() override { return err; }
 
