@@ -16,7 +16,6 @@ std::optional<ForegroundWindow> WindowsDesktopQuery::foreground() {
   HWND hwnd = GetForegroundWindow();
   if (hwnd == nullptr) return std::nullopt;
   ForegroundWindow w;
-  w.is_desktop = hwnd == GetDesktopWindow();
 
   wchar_t name[256];
   const int length = GetClassNameW(hwnd, name, 256);

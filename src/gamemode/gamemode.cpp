@@ -21,8 +21,10 @@ bool covers_monitor(const ScreenRect& window, const ScreenRect& monitor) {
 }
 
 bool is_full_screen(const ForegroundWindow& w) {
-  if (w.is_desktop) return false;
-  if (w.class_name && is_shell_window_class(*w.class_name)) return false;
+  if (w.class_name &&
+      (is_shell_window_class(*w.class_name) || *w.class_name == kDesktopWindowClass)) {
+    return false;
+  }
   if (!w.window || !w.monitor) return false;
   return covers_monitor(*w.window, *w.monitor) && w.pid != 0;
 }

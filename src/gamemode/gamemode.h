@@ -32,9 +32,6 @@ struct ScreenRect {
 // What the system says about the foreground window; each part is missing when
 // its query failed.
 struct ForegroundWindow {
-  // The system's desktop window itself, which Wine puts in front when no
-  // application window is; it covers the monitor but is never a game.
-  bool is_desktop = false;
   std::optional<std::string> class_name;
   std::optional<ScreenRect> window;
   std::optional<ScreenRect> monitor;  // the whole monitor the window is on, not its work area
@@ -52,11 +49,16 @@ class DesktopQuery {
 // The desktop and taskbar windows, which cover the screen without being a game.
 bool is_shell_window_class(std::string_view class_name);
 
+// The class of the system's own desktop window (the one GetDesktopWindow
+// returns). Wine puts it in front when no application window is, with the
+// monitor's rectangle and the shell's process as its owner.
+inline constexpr std::string_view kDesktopWindowClass = "#32769";
+
 // True when `window` covers `monitor` to within the tolerance on every side.
 bool covers_monitor(const ScreenRect& window, const ScreenRect& monitor);
 
-// A window other than the desktop's and the shell's that covers its monitor
-// and belongs to a process.
+// A window other than the desktop and the shell's that covers its monitor and
+// belongs to a process.
 bool is_full_screen(const ForegroundWindow& window);
 
 // The configured game names, lower-cased in ASCII letters only.

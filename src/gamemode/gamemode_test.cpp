@@ -14,7 +14,7 @@ constexpr ScreenRect kSecondary{1920, -200, 4480, 1240};
 
 ForegroundWindow window(std::string cls, ScreenRect rect, ScreenRect monitor = kPrimary,
                         uint32_t pid = 321) {
-  return {false, std::move(cls), rect, monitor, pid};
+  return {std::move(cls), rect, monitor, pid};
 }
 
 TEST(FullScreenTest, GeometryClassesAndOwner) {
@@ -41,10 +41,10 @@ TEST(FullScreenTest, GeometryClassesAndOwner) {
       {"shell classes match case-sensitively", window("progman", kPrimary), true},
       {"no owning process", window("GameWnd", kPrimary, kPrimary, 0), false},
       {"the desktop window itself, owned by the shell's process",
-       {true, "#32769", kPrimary, kPrimary, 64}, false},
-      {"class name unreadable", {false, std::nullopt, kPrimary, kPrimary, 321}, true},
-      {"window rectangle unreadable", {false, "GameWnd", std::nullopt, kPrimary, 321}, false},
-      {"monitor unreadable", {false, "GameWnd", kPrimary, std::nullopt, 321}, false},
+       window("#32769", kPrimary, kPrimary, 64), false},
+      {"class name unreadable", {std::nullopt, kPrimary, kPrimary, 321}, true},
+      {"window rectangle unreadable", {"GameWnd", std::nullopt, kPrimary, 321}, false},
+      {"monitor unreadable", {"GameWnd", kPrimary, std::nullopt, 321}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
