@@ -16,6 +16,7 @@
 #include "files/detector.h"
 #include "files/probe.h"
 #include "files/records.h"
+#include "testsupport/collected_alerts.h"
 
 namespace tarnwick::testing {
 
@@ -58,23 +59,6 @@ inline std::string change_records(const std::vector<RawRecord>& records) {
 inline std::span<const unsigned char> as_bytes(const std::string& s) {
   return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
 }
-
-// Thread-safe collector of pushed alerts.
-class CollectedAlerts final : public AlertOut {
- public:
-  void push(Alert alert) override {
-    std::lock_guard lock(mutex_);
-    alerts_.push_back(std::move(alert));
-  }
-  std::vector<Alert> alerts() const {
-    std::lock_guard lock(mutex_);
-    return alerts_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Alert> alerts_;
-};
 
 // pid -> the readings it gives, one per call; nothing once they run out.
 class FakeWriteCounter final : public WriteCounter {

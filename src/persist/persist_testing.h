@@ -1,7 +1,7 @@
 #pragma once
-// What the persistence tests share: a thread-safe alert collector and the
-// detector's parts over the fake registry, with a scripted engine image.
-// Tests only.
+// What the persistence tests share: the detector's parts over the fake
+// registry, with a scripted engine image, reporting to a thread-safe alert
+// collector. Tests only.
 
 #include <algorithm>
 #include <chrono>
@@ -15,36 +15,9 @@
 
 #include "persist/persist.h"
 #include "registry/registry_fake.h"
+#include "testsupport/collected_alerts.h"
 
 namespace tarnwick::testing {
-
-class CollectedAlerts final : public AlertOut {
- public:
-  void push(Alert alert) override {
-    std::lock_guard lock(mutex_);
-    alerts_.push_back(std::move(alert));
-    cv_.notify_all();
-  }
-  std::vector<Alert> alerts() const {
-    std::lock_guard lock(mutex_);
-    return alerts_;
-  }
-  std::vector<std::string> keys() const {
-    std::vector<std::string> keys;
-    for (const Alert& a : alerts()) keys.push_back(a.dedup_key);
-    return keys;
-  }
-  // Waits until at least `n` alerts arrived; false after 10 s.
-  bool await(size_t n) const {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return alerts_.size() >= n; });
-  }
-
- private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable cv_;
-  std::vector<Alert> alerts_;
-};
 
 inline constexpr const char* kEnginePath = "C:\\Program Files\\Tarnwick\\tarnwick.exe";
 
