@@ -8,7 +8,9 @@ namespace tarnwick {
 
 namespace {
 
-ScreenRect screen_rect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+ScreenRect screen_rect(const RECT& r) {
+  return {r.left, r.top, r.right, r.bottom};
+}
 
 }  // namespace
 

@@ -25,7 +25,8 @@ TEST(FullScreenTest, GeometryClassesAndOwner) {
   };
   const Case cases[] = {
       {"exactly the monitor", window("GameWnd", kPrimary), true},
-      {"larger than the monitor (borders off screen)", window("GameWnd", {-8, -8, 1928, 1088}), true},
+      {"larger than the monitor (borders off screen)", window("GameWnd", {-8, -8, 1928, 1088}),
+       true},
       {"1 pixel smaller on each side", window("GameWnd", {1, 1, 1919, 1079}), true},
       {"2 pixels smaller on each side", window("GameWnd", {2, 2, 1918, 1078}), true},
       {"3 pixels smaller on the left", window("GameWnd", {3, 0, 1920, 1080}), false},
@@ -60,13 +61,11 @@ TEST(GameProcessTest, NamesMatchIgnoringAsciiCaseOnly) {
     bool hit;
   };
   const Case cases[] = {
-      {"GAME.exe", true},
-      {"game.exe", true},
+      {"GAME.exe", true},        {"game.exe", true},
       {"\u00c9LITE.EXE", true},   // the non-ASCII letter as configured
       {"\u00e9lite.exe", false},  // É and é are not folded
       {"noext.exe", false},       // a name without its extension matches nothing
-      {"game.exe.bak", false},
-      {"other.exe", false},
+      {"game.exe.bak", false},   {"other.exe", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.running);

@@ -74,21 +74,32 @@ void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flag
   WindowsProcessQuery query;
   WindowsSignatureCheck trust;
   QueueOut out(queue);
-  SelfProtectParts parts{registry,   writer, table, memory, query, trust, scan_state, get_env("SystemRoot"),
-                         GetCurrentProcessId(), out, flags, stop_aware_sleeper(flags)};
+  SelfProtectParts parts{registry,
+                         writer,
+                         table,
+                         memory,
+                         query,
+                         trust,
+                         scan_state,
+                         get_env("SystemRoot"),
+                         GetCurrentProcessId(),
+                         out,
+                         flags,
+                         stop_aware_sleeper(flags)};
   run_selfprotect_detector(parts);
 }
 
 void run_windows_tamper_watch(AlertQueue& queue, const EngineFlags& flags,
                               const std::filesystem::path& config_path) {
   QueueOut out(queue);
-  TamperWatchParts parts{config_path,
-                         load_config,
-                         executable_path().path,
-                         [](const std::filesystem::path& file) { return tarnwick::file_size(file); },
-                         out,
-                         flags,
-                         stop_aware_sleeper(flags)};
+  TamperWatchParts parts{
+      config_path,
+      load_config,
+      executable_path().path,
+      [](const std::filesystem::path& file) { return tarnwick::file_size(file); },
+      out,
+      flags,
+      stop_aware_sleeper(flags)};
   run_tamper_watch(parts);
 }
 

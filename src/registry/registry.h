@@ -89,7 +89,7 @@ class RegistryWriter {
   // `data` as a REG_DWORD. False when the open or the write is refused; a
   // missing key is not created.
   virtual bool write_u32(Hive hive, std::string_view subkey, std::string_view value,
-                       uint32_t data) = 0;
+                         uint32_t data) = 0;
 };
 
 }  // namespace tarnwick

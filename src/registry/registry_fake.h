@@ -177,10 +177,10 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     std::lock_guard lock(mutex_);
     const std::string key_id = id(hive, path);
     auto it = keys_.find(key_id);
-    const bool ok = fail_open_.count(key_id) == 0 && fail_write_.count(key_id) == 0 &&
-                    it != keys_.end();
-    writes_.push_back({std::string(hive_text(hive)) + "\\" + std::string(path), std::string(name),
-                       data, ok});
+    const bool ok =
+        fail_open_.count(key_id) == 0 && fail_write_.count(key_id) == 0 && it != keys_.end();
+    writes_.push_back(
+        {std::string(hive_text(hive)) + "\\" + std::string(path), std::string(name), data, ok});
     if (!ok) return false;
     const std::string bytes = registry_u32_bytes(data);
     if (auto v = find_value(it->second, std::string(name)); v != it->second.values.end()) {

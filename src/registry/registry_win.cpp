@@ -145,7 +145,7 @@ std::unique_ptr<ValueChangeWatch> WindowsRegistry::watch_values(Hive hive,
 }
 
 bool WindowsRegistryWriter::write_u32(Hive hive, std::string_view subkey, std::string_view value,
-                                    uint32_t data) {
+                                      uint32_t data) {
   HKEY raw = nullptr;
   if (RegOpenKeyExW(root_of(hive), win::widen(subkey).c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                     &raw) != ERROR_SUCCESS) {

@@ -19,7 +19,8 @@ class WindowsRegistry final : public RegistryReader {
 
 class WindowsRegistryWriter final : public RegistryWriter {
  public:
-  bool write_u32(Hive hive, std::string_view subkey, std::string_view value, uint32_t data) override;
+  bool write_u32(Hive hive, std::string_view subkey, std::string_view value,
+                 uint32_t data) override;
 };
 
 }  // namespace tarnwick

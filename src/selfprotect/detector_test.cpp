@@ -28,9 +28,18 @@ struct DetectorRun {
   std::function<void()> before_first_cycle = [] {};
 
   void run(InjectionScanState& state) {
-    SelfProtectParts parts{registry, registry, table,  memory, query,
-                           trust,    state,    "C:\\windows", 1000, out,
-                           flags,    [this](milliseconds d) {
+    SelfProtectParts parts{registry,
+                           registry,
+                           table,
+                           memory,
+                           query,
+                           trust,
+                           state,
+                           "C:\\windows",
+                           1000,
+                           out,
+                           flags,
+                           [this](milliseconds d) {
                              waits.push_back(d);
                              if (waits.size() == 1) before_first_cycle();
                              return waits.size() <= cycles;

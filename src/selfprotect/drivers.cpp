@@ -33,7 +33,8 @@ std::string resolve_driver_image(std::string_view image_path,
   constexpr std::string_view kNtPrefix = "\\??\\";
   constexpr std::string_view kSystemRoot = "\\SystemRoot\\";
   if (text.starts_with(kNtPrefix)) return std::string(text.substr(kNtPrefix.size()));
-  if (text.starts_with(kSystemRoot)) return root + "\\" + std::string(text.substr(kSystemRoot.size()));
+  if (text.starts_with(kSystemRoot))
+    return root + "\\" + std::string(text.substr(kSystemRoot.size()));
   if (ascii_lower(text.substr(0, 8)) == "system32") return root + "\\" + std::string(text);
   return std::string(text);
 }
@@ -51,7 +52,8 @@ Alert signed_driver_alert(std::string_view name, const std::optional<std::string
   Alert alert = make_alert(
       AlertSource::System, Severity::Low, kSignedDriverTitle,
       "A signed kernel driver was loaded (likely legitimate, e.g. anti-cheat or hardware). "
-      "Service \"" + std::string(name) + "\"" + image_part(image_path) + ".");
+      "Service \"" +
+          std::string(name) + "\"" + image_part(image_path) + ".");
   alert.dedup_key = "driver:" + std::string(name);
   return alert;
 }
@@ -60,12 +62,13 @@ Alert unsigned_driver_alert(std::string_view name, const std::optional<std::stri
                             bool disabled) {
   std::string detail =
       "An UNSIGNED kernel driver was registered \u2014 the core BYOVD / rootkit primitive. "
-      "Service \"" + std::string(name) + "\"" + image_part(image_path) + ". ";
+      "Service \"" +
+      std::string(name) + "\"" + image_part(image_path) + ". ";
   detail += disabled ? "Tarnwick DISABLED the service so it cannot load at boot."
                      : "Could not auto-disable; investigate immediately.";
-  Alert alert = make_alert(AlertSource::System, Severity::Critical,
-                           disabled ? kDriverBlockedTitle : kDriverRegisteredTitle,
-                           std::move(detail));
+  Alert alert =
+      make_alert(AlertSource::System, Severity::Critical,
+                 disabled ? kDriverBlockedTitle : kDriverRegisteredTitle, std::move(detail));
   alert.dedup_key = "driver:" + std::string(name);
   return alert;
 }

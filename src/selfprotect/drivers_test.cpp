@@ -26,8 +26,8 @@ TEST(DriverImage, ResolvesEachFormOfImagePath) {
       {"NT prefix", "\\??\\C:\\Drivers\\evil.sys", "C:\\windows", "C:\\Drivers\\evil.sys"},
       {"system root prefix", "\\SystemRoot\\System32\\drivers\\x.sys", "D:\\WinNT",
        "D:\\WinNT\\System32\\drivers\\x.sys"},
-      {"system root prefix, variable unset", "\\SystemRoot\\System32\\drivers\\x.sys",
-       std::nullopt, "C:\\Windows\\System32\\drivers\\x.sys"},
+      {"system root prefix, variable unset", "\\SystemRoot\\System32\\drivers\\x.sys", std::nullopt,
+       "C:\\Windows\\System32\\drivers\\x.sys"},
       {"relative System32", "System32\\drivers\\x.sys", "C:\\windows",
        "C:\\windows\\System32\\drivers\\x.sys"},
       {"relative system32 in upper case", "SYSTEM32\\DRIVERS\\x.sys", std::nullopt,
@@ -108,8 +108,9 @@ TEST(DriverWatch, JudgesOnlyDriversRegisteredAfterTheBaseline) {
   ASSERT_EQ(f.registry.writes().size(), 1u);
   EXPECT_EQ(f.start("OldDrv"), 3u);
   EXPECT_EQ(f.start("OwnProcess"), 3u);
-  EXPECT_EQ(f.trust.checked, (std::vector<std::string>{"C:\\Users\\Public\\evil.sys",
-                                                       "C:\\windows\\System32\\drivers\\goodfs.sys"}));
+  EXPECT_EQ(f.trust.checked,
+            (std::vector<std::string>{"C:\\Users\\Public\\evil.sys",
+                                      "C:\\windows\\System32\\drivers\\goodfs.sys"}));
 
   watch.check();
   EXPECT_EQ(f.out.alerts.size(), 2u);

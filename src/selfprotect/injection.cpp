@@ -27,11 +27,12 @@ bool counts_as_rwx(const MemoryRegion& region) {
 }
 
 bool in_drop_folder(std::string_view lower_path) {
-  static constexpr std::string_view kDropFolders[] = {
-      "\\appdata\\local\\temp\\", "\\windows\\temp\\", "\\users\\public\\", "\\downloads\\",
-      "\\$recycle.bin\\"};
-  return std::any_of(std::begin(kDropFolders), std::end(kDropFolders),
-                     [&](std::string_view folder) { return lower_path.find(folder) != std::string_view::npos; });
+  static constexpr std::string_view kDropFolders[] = {"\\appdata\\local\\temp\\",
+                                                      "\\windows\\temp\\", "\\users\\public\\",
+                                                      "\\downloads\\", "\\$recycle.bin\\"};
+  return std::any_of(
+      std::begin(kDropFolders), std::end(kDropFolders),
+      [&](std::string_view folder) { return lower_path.find(folder) != std::string_view::npos; });
 }
 
 Alert injection_alert(uint32_t pid, std::string_view name, uint64_t total, std::string_view path) {
@@ -41,7 +42,8 @@ Alert injection_alert(uint32_t pid, std::string_view name, uint64_t total, std::
           ") \u2014 an UNSIGNED binary running from a malware drop folder \u2014 holds " +
           std::to_string(total / 1024) +
           " KB of private executable-writable memory, the hallmark of code injection / hollowing "
-          "/ fileless malware.\nPath: " + std::string(path));
+          "/ fileless malware.\nPath: " +
+          std::string(path));
   alert.pid = pid;
   alert.dedup_key = "inject:" + std::to_string(pid);
   return with_mitre(std::move(alert), "T1055 (Process Injection)", 8.4f);

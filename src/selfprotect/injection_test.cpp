@@ -82,21 +82,27 @@ TEST(InjectionScan, CountsOnlyCommittedPrivateReadWriteExecuteMemoryAgainstTheTh
   const Case cases[] = {
       {"exactly 0x40000", {rwx_region(0x10000, 0x40000)}, true},
       {"one page less", {rwx_region(0x10000, 0x3F000)}, false},
-      {"several regions adding up", {rwx_region(0x10000, 0x20000), rwx_region(0x80000, 0x20000)},
+      {"several regions adding up",
+       {rwx_region(0x10000, 0x20000), rwx_region(0x80000, 0x20000)},
        true},
-      {"guard page flag alongside", {{0x10000, 0x40000, kMemCommit, kMemPrivate, 0x40 | kPageGuard}},
+      {"guard page flag alongside",
+       {{0x10000, 0x40000, kMemCommit, kMemPrivate, 0x40 | kPageGuard}},
        true},
       {"write-copy does not count",
-       {rwx_region(0x10000, 0x3F000), {0x60000, page, kMemCommit, kMemPrivate, kPageExecuteWriteCopy}},
+       {rwx_region(0x10000, 0x3F000),
+        {0x60000, page, kMemCommit, kMemPrivate, kPageExecuteWriteCopy}},
        false},
       {"image memory does not count",
-       {rwx_region(0x10000, 0x3F000), {0x60000, page, kMemCommit, kMemImage, kPageExecuteReadWrite}},
+       {rwx_region(0x10000, 0x3F000),
+        {0x60000, page, kMemCommit, kMemImage, kPageExecuteReadWrite}},
        false},
       {"mapped memory does not count",
-       {rwx_region(0x10000, 0x3F000), {0x60000, page, kMemCommit, kMemMapped, kPageExecuteReadWrite}},
+       {rwx_region(0x10000, 0x3F000),
+        {0x60000, page, kMemCommit, kMemMapped, kPageExecuteReadWrite}},
        false},
       {"reserved memory does not count",
-       {rwx_region(0x10000, 0x3F000), {0x60000, page, kMemReserve, kMemPrivate, kPageExecuteReadWrite}},
+       {rwx_region(0x10000, 0x3F000),
+        {0x60000, page, kMemReserve, kMemPrivate, kPageExecuteReadWrite}},
        false},
   };
   for (const Case& c : cases) {
@@ -153,11 +159,12 @@ TEST(InjectionScan, AlertNamesTheProcessItsMemoryAndPath) {
   EXPECT_EQ(a.title, "Possible code injection (RWX memory)");
   EXPECT_EQ(a.pid, 4242u);
   EXPECT_EQ(a.dedup_key, "inject:4242");
-  EXPECT_EQ(a.detail,
-            "rwx.exe (pid 4242) \u2014 an UNSIGNED binary running from a malware drop folder \u2014 "
-            "holds 262 KB of private executable-writable memory, the hallmark of code injection / "
-            "hollowing / fileless malware.\nPath: C:\\users\\Public\\rwx.exe\n\n"
-            "MITRE ATT&CK: T1055 (Process Injection)  \u00b7  CVSS 8.4 (High)");
+  EXPECT_EQ(
+      a.detail,
+      "rwx.exe (pid 4242) \u2014 an UNSIGNED binary running from a malware drop folder \u2014 "
+      "holds 262 KB of private executable-writable memory, the hallmark of code injection / "
+      "hollowing / fileless malware.\nPath: C:\\users\\Public\\rwx.exe\n\n"
+      "MITRE ATT&CK: T1055 (Process Injection)  \u00b7  CVSS 8.4 (High)");
 }
 
 TEST(InjectionScan, AReportedPidIsNeverExaminedAgain) {

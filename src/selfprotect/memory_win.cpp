@@ -21,8 +21,9 @@ bool WindowsProcessMemory::walk(uint32_t pid, const RegionVisitor& visit) {
   walk_address_space(
       [&](uint64_t address) -> std::optional<MemoryRegion> {
         MEMORY_BASIC_INFORMATION info{};
-        if (VirtualQueryEx(process.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)),
-                           &info, sizeof info) != sizeof info) {
+        if (VirtualQueryEx(process.get(),
+                           reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), &info,
+                           sizeof info) != sizeof info) {
           return std::nullopt;
         }
         return MemoryRegion{reinterpret_cast<uintptr_t>(info.BaseAddress), info.RegionSize,

@@ -96,12 +96,13 @@ TEST(TamperWatch, OneSaveRaisesAtMostOneAlertWithTheFirstRuleThatApplies) {
       {"ransomware off and a folder removed",
        R"({"auto_response_enabled": true, "auto_stop_ransomware": false, "watch_dirs": []})",
        "ransomware blocking was turned OFF"},
-      {"a folder replaced by another", R"({"auto_response_enabled": true, "watch_dirs": ["C:\\a", "C:\\b", "D:\\x"]})",
-       nullptr},
+      {"a folder replaced by another",
+       R"({"auto_response_enabled": true, "watch_dirs": ["C:\\a", "C:\\b", "D:\\x"]})", nullptr},
       {"only the response severity changed",
        R"({"auto_response_enabled": true, "auto_response_min_severity": "Low", "watch_dirs": ["C:\\a", "C:\\b", "C:\\c"]})",
        nullptr},
-      {"a folder added", R"({"auto_response_enabled": true, "watch_dirs": ["C:\\a", "C:\\b", "C:\\c", "C:\\d"]})",
+      {"a folder added",
+       R"({"auto_response_enabled": true, "watch_dirs": ["C:\\a", "C:\\b", "C:\\c", "C:\\d"]})",
        nullptr},
   };
   for (const Case& c : cases) {

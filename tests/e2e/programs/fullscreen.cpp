@@ -2,6 +2,7 @@
 // fullscreen.exe READYFILE SECONDS. Writes the ready file once the window is
 // in front, closes the window after SECONDS and exits.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cwchar>
@@ -30,9 +31,10 @@ int main() {
   wc.lpszClassName = L"TarnwickE2EFullScreen";
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   if (!RegisterClassW(&wc)) return 3;
-  HWND hwnd = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"full screen", WS_POPUP | WS_VISIBLE,
-                              0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND hwnd =
+      CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"full screen", WS_POPUP | WS_VISIBLE, 0, 0,
+                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                      nullptr, wc.hInstance, nullptr);
   if (hwnd == nullptr) return 4;
   SetForegroundWindow(hwnd);
   constexpr UINT_PTR kClose = 1, kCheckFront = 2;

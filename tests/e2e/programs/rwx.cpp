@@ -2,6 +2,7 @@
 // rwx.exe BYTES READYFILE. Commits BYTES (decimal or 0x hex) with
 // PAGE_EXECUTE_READWRITE, writes the ready file and waits until killed.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstring>
