@@ -132,9 +132,11 @@ void append_json_string(std::string_view text, std::string& out) {
     if (pos >= n) break;
     const auto c = static_cast<unsigned char>(text[pos]);
     if (c >= 0x80) {
+      // A well-formed sequence is copied as it stands. The decoder answers
+      // U+FFFD both for a literal U+FFFD and for an ill-formed run of any
+      // length; writing its encoding serves both.
       const size_t start = pos;
-      const char32_t cp = decode_utf8(text, pos);
-      if (cp == kReplacementChar && pos - start != 3) {
+      if (decode_utf8(text, pos) == kReplacementChar) {
         append_utf8(kReplacementChar, out);
       } else {
         out.append(text.data() + start, pos - start);

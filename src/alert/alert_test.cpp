@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "alert/alert.h"
+#include "text/text.h"
 
 namespace tarnwick {
 namespace {
@@ -55,6 +56,10 @@ TEST(AlertSerialise, EscapesStrings) {
       {"slash and DEL kept", "a/b\x7f", "\"a/b\x7f\""},
       {"non-ascii kept", "\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80", "\"\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80\""},
       {"ill-formed replaced", "a\xFFz", "\"a\xEF\xBF\xBDz\""},
+      {"literal U+FFFD kept", "\xEF\xBF\xBD", "\"\xEF\xBF\xBD\""},
+      {"cut-off 4-byte at the end", "\xF0\x9F\x98", "\"\xEF\xBF\xBD\""},
+      {"cut-off 4-byte before text", "\xF0\x9F\x98z", "\"\xEF\xBF\xBDz\""},
+      {"cut-off 3-byte before a quote", "\xE2\x80\"", "\"\xEF\xBF\xBD\\\"\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -74,6 +79,31 @@ TEST(AlertSerialise, AnyTextRoundTripsThroughAJsonParser) {
   EXPECT_EQ(parsed["detail"], a.detail);
   EXPECT_EQ(parsed["dedup_key"], a.dedup_key);
   EXPECT_TRUE(parsed["pid"].is_null());
+}
+
+// Every string of up to three bytes drawn from the bytes that matter to a
+// UTF-8 decoder (boundaries of each lead and continuation range) and to JSON.
+TEST(AlertSerialise, AnyBytesGiveValidUtf8AndJson) {
+  const unsigned char interesting[] = {0x00, 0x0A, 0x22, 0x41, 0x5C, 0x7F, 0x80, 0x8F, 0x90,
+                                       0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xED,
+                                       0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+  std::vector<std::string> texts = {""};
+  for (int len = 1; len <= 3; ++len) {
+    std::vector<std::string> longer;
+    for (const auto& t : texts) {
+      if (t.size() != static_cast<size_t>(len - 1)) continue;
+      for (unsigned char b : interesting) longer.push_back(t + static_cast<char>(b));
+    }
+    texts.insert(texts.end(), longer.begin(), longer.end());
+  }
+  for (const auto& text : texts) {
+    for (const std::string& detail : {text, "x" + text + "y", text + text}) {
+      const std::string line = serialise(fixed("t", detail));
+      ASSERT_TRUE(is_valid_utf8(line)) << ::testing::PrintToString(detail);
+      ASSERT_EQ(line.find('\n'), std::string::npos);
+      ASSERT_TRUE(nlohmann::json::accept(line)) << ::testing::PrintToString(detail);
+    }
+  }
 }
 
 TEST(Alert, DefaultKeyIsSourceTagAndTitle) {

@@ -91,17 +91,16 @@ bool AlertSink::response_gate(const Alert& alert) const {
   return false;
 }
 
-void AlertSink::report(Alert report) {
+void AlertSink::report(Alert report, Clock::time_point now) {
   parts_.stats.add_action();
   if (report.title.find("quarantined") != std::string::npos) parts_.stats.add_quarantined();
   if (parts_.after_action) parts_.after_action();
   log(report);
-  if (report.severity >= parts_.config.toast_min_severity) {
-    const auto fresh = clock_();
-    if (toast_window_open(fresh)) {
-      parts_.notifier.show_toast(report);
-      last_toast_ = fresh;
-    }
+  // The window is judged at the alert's instant like every other step; the
+  // toast itself is shown after the response, so that is the instant stored.
+  if (report.severity >= parts_.config.toast_min_severity && toast_window_open(now)) {
+    parts_.notifier.show_toast(report);
+    last_toast_ = clock_();
   }
 }
 
@@ -130,7 +129,7 @@ void AlertSink::handle(Alert alert, Clock::time_point now) {
   }
 
   if (response_gate(alert)) {
-    if (auto outcome = parts_.responder.respond(alert, config)) report(std::move(*outcome));
+    if (auto outcome = parts_.responder.respond(alert, config)) report(std::move(*outcome), now);
   }
   previous_ = now;
 }

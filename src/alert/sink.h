@@ -84,7 +84,7 @@ class AlertSink {
     std::function<void()> after_action;
   };
 
-  // `clock` gives the fresh reading used when a report is toasted.
+  // `clock` gives the fresh reading stored when a report is toasted.
   AlertSink(Parts parts, ClockFn clock, Clock::time_point started);
 
   // Steps 2 to 12 of one alert taken from the queue at `now`.
@@ -100,7 +100,7 @@ class AlertSink {
   void log(const Alert& alert);
   bool toast_window_open(Clock::time_point now) const;
   bool response_gate(const Alert& alert) const;
-  void report(Alert report);
+  void report(Alert report, Clock::time_point now);
 
   Parts parts_;
   ClockFn clock_;

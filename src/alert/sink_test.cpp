@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -41,8 +42,10 @@ class ScriptedResponder final : public Responder {
  public:
   std::vector<std::string> asked;
   std::optional<Alert> reply;
+  std::function<void()> while_responding;  // e.g. lets the clock run on
   std::optional<Alert> respond(const Alert& a, const Config&) override {
     asked.push_back(a.title);
+    if (while_responding) while_responding();
     return reply;
   }
 };
@@ -249,6 +252,25 @@ TEST(AlertSink, ReportIsCountedSnapshottedLoggedAndToastedUnderTheWindow) {
   EXPECT_EQ(m.notifier.toasts, (std::vector<std::string>{"Threat blocked: process suspended",
                                                          "Threat blocked: process suspended"}));
   EXPECT_EQ(m.stats.values().actions, 3u);
+}
+
+// The window is judged at the alert's instant; only the instant stored for
+// the next window is read after the response, however long it took.
+TEST(AlertSink, ReportToastWindowIsJudgedAtTheAlertsInstant) {
+  Config medium;
+  medium.auto_response_enabled = true;
+  medium.auto_response_min_severity = Severity::Medium;
+  Harness h(medium);
+  h.responder.reply = make_action_outcome(true, "Threat blocked: process suspended", "", "d");
+  h.responder.while_responding = [&] { h.clock_now += seconds(15); };
+  h.at(seconds(0), alert(AlertSource::Process, Severity::Medium, "a"));  // toasted at 15 s
+  // Taken at 25 s, answered at 40 s: 10 s after the last toast by the
+  // alert's instant (held back), 25 s by a fresh reading.
+  h.at(seconds(25), alert(AlertSource::Process, Severity::Medium, "b"));
+  EXPECT_EQ(h.notifier.toasts, (std::vector<std::string>{"Threat blocked: process suspended"}));
+  // Taken at 36 s: 21 s after the toast stored at 15 s.
+  h.at(seconds(36), alert(AlertSource::Process, Severity::Medium, "c"));
+  EXPECT_EQ(h.notifier.toasts.size(), 2u);
 }
 
 TEST(AlertSink, NoReportWhenNothingWasAttempted) {

@@ -121,14 +121,14 @@ std::string config_text(const Config& c) {
 }
 
 Config load_config(const std::filesystem::path& path) {
-  const ReadResult file = read_file(path);
+  const ReadResult file = read_file(path, kMaxJsonFileBytes);
   if (file.status == ReadStatus::NotFound) {
     const Config defaults;
     write_file(path, config_text(defaults));
     return defaults;
   }
-  // A file that exists but cannot be read as UTF-8 text is the user's: it is
-  // never replaced, the defaults only apply to this load.
+  // A file that exists but cannot be read as UTF-8 text, or is too large, is
+  // the user's: it is never replaced, the defaults only apply to this load.
   if (file.status != ReadStatus::Ok || !is_valid_utf8(file.bytes)) return Config{};
   return parse_config(file.bytes).value_or(Config{});
 }

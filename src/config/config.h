@@ -43,7 +43,8 @@ std::optional<Config> parse_config(std::string_view text);
 std::string config_text(const Config& config);
 
 // Reads `path`. A missing file is created with the defaults; a file that
-// exists but cannot be read or parsed is left as it is, and the defaults apply.
+// exists but cannot be read or parsed, or is larger than 1 MiB, is left as it
+// is, and the defaults apply.
 Config load_config(const std::filesystem::path& path);
 
 }  // namespace tarnwick

@@ -69,7 +69,8 @@ TEST(Config, AcceptedTexts) {
 }
 
 TEST(Config, RejectedTexts) {
-  const char* cases[] = {
+  using namespace std::string_literals;
+  const std::string cases[] = {
       "",
       "   ",
       "[]",
@@ -77,6 +78,8 @@ TEST(Config, RejectedTexts) {
       R"j({"toast_min_severity": "high", "auto_response_enabled": true})j",
       R"j({"toast_min_severity": "HIGH"})j",
       R"j({"ransomware_burst_count": -1})j",
+      R"j({"ransomware_burst_count": -0})j",
+      R"j({"ransomware_window_secs": -0})j",
       R"j({"ransomware_burst_count": 4294967296})j",
       R"j({"ransomware_burst_count": 2.5})j",
       R"j({"ransomware_burst_count": 20.0})j",
@@ -94,8 +97,10 @@ TEST(Config, RejectedTexts) {
       R"j({"auto_quarantine": true)j",
       R"j({"auto_quarantine": true,})j",
       "{} // comment",
+      "{\"auto_response_enabled\":true}\0garbage"s,
+      "{\"auto_response_enabled\":true}\0"s,
   };
-  for (const char* text : cases) {
+  for (const auto& text : cases) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_config(text).has_value());
   }
@@ -119,6 +124,8 @@ TEST(LoadConfig, UnusableFilesAreNeverRewritten) {
       R"j({"toast_min_severity": "high", "ntfy_topic": "kept"})j",
       "",
       "{",
+      // An unknown key nesting 8,000 arrays: refused, not a crash.
+      "{\"note\":" + std::string(8000, '[') + std::string(8000, ']') + "}",
   };
   for (const auto& text : cases) {
     SCOPED_TRACE(text);
@@ -127,6 +134,24 @@ TEST(LoadConfig, UnusableFilesAreNeverRewritten) {
     ASSERT_TRUE(write_file(path, text));
     EXPECT_EQ(load_config(path), Config{});
     EXPECT_EQ(read_file(path).bytes, text);
+  }
+}
+
+TEST(LoadConfig, FilesOverOneMebibyteAreNotRead) {
+  const std::string text = R"j({"auto_response_enabled":true})j";
+  const struct {
+    const char* name;
+    size_t size;
+    bool read;
+  } cases[] = {{"exactly 1 MiB", 1u << 20, true}, {"one byte more", (1u << 20) + 1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    const auto path = dir / "Tarnwick.config.json";
+    const std::string padded = text + std::string(c.size - text.size(), ' ');
+    ASSERT_TRUE(write_file(path, padded));
+    EXPECT_EQ(load_config(path).auto_response_enabled, c.read);
+    EXPECT_EQ(read_file(path).bytes, padded);
   }
 }
 

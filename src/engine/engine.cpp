@@ -2,11 +2,22 @@
 
 #include <thread>
 
+#include "fileio/fileio.h"
+
 namespace tarnwick {
 
 void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
   EngineShared shared;
   shared.data_dir = platform.resolve_data_dir();
+  // Two engines on one folder would tear each other's statistics file and log
+  // and respond twice. The lock lasts as long as this call. A folder where no
+  // lock file can be made at all is used as before, without one.
+  const FileLock lock = FileLock::acquire(shared.data_dir / kLockFileName);
+  if (lock.status() == FileLock::Status::Busy) {
+    platform.error_stream() << "Another Tarnwick engine is already using "
+                            << path_to_utf8(shared.data_dir) << ".\n";
+    return;
+  }
   shared.config_path = shared.data_dir / "Tarnwick.config.json";
   shared.config = std::make_shared<const Config>(load_config(shared.config_path));
   shared.log_path = shared.data_dir / "Tarnwick.log.jsonl";

@@ -37,6 +37,8 @@ struct EngineShared {
 inline constexpr std::string_view kDetectorNames[] = {
     "network", "process", "persistence", "files", "dns", "selfprotect", "security"};
 
+// Held open in the data directory for the engine's life.
+
 inline constexpr std::string_view kStartupTitle = "Tarnwick is patrolling";
 inline constexpr std::string_view kStartupDetail =
     "All sentinels online: network, process, persistence, files, DNS, self-protection.";
@@ -59,7 +61,8 @@ class EnginePlatform {
 };
 
 // Runs the engine until `stop` is set in `flags` (created here when null) and
-// everything has shut down.
+// everything has shut down. Returns at once, with a line on the platform's
+// error stream, when another engine holds the data directory.
 void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr);
 
 }  // namespace tarnwick

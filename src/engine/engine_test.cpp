@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -91,7 +92,9 @@ TEST(RunEngine, StartsAnnouncesAndStopsInOrder) {
             "All sentinels online: network, process, persistence, files, DNS, self-protection.");
   EXPECT_EQ(first["dedup_key"], "SYS:Tarnwick is patrolling");
   EXPECT_TRUE(std::filesystem::exists(dir / "Tarnwick.config.json"));
-  EXPECT_TRUE(std::filesystem::exists(dir / "Tarnwick.stats.json"));
+  // The statistics writer runs on its own thread: its first snapshot may
+  // come a moment after the first log line.
+  EXPECT_TRUE(eventually([&] { return std::filesystem::exists(dir / "Tarnwick.stats.json"); }));
   EXPECT_EQ(platform.detectors_made,
             (std::vector<std::string>{"network", "process", "persistence", "files", "dns",
                                       "selfprotect", "security"}));
@@ -139,6 +142,45 @@ TEST(RunEngine, AGivingUpDetectorIsRestartedWithoutDisturbingTheRest) {
                       "[supervisor] detector 'dns' exited; restarting in 2s\n", 0),
             0u);
   EXPECT_EQ(log_lines(dir.path()).size(), 1u);
+}
+
+// Two engines on one data directory would share the statistics staging file
+// and log and respond twice: the second one says so and returns at once.
+TEST(RunEngine, ASecondEngineOnTheSameFolderReturnsAtOnce) {
+  testing::TempDir dir;
+  FakePlatform first(dir.path());
+  auto first_flags = std::make_shared<EngineFlags>();
+  std::thread first_engine([&] { run_engine(first, first_flags); });
+  ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 1; }));
+
+  FakePlatform second(dir.path());
+  auto second_flags = std::make_shared<EngineFlags>();
+  std::atomic<bool> second_ended{false};
+  std::thread second_engine([&] {
+    run_engine(second, second_flags);
+    second_ended = true;
+  });
+  const bool returned = eventually([&] { return second_ended.load(); });
+  second_flags->request_stop();
+  second_engine.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(second.err.str(),
+            "Another Tarnwick engine is already using " + path_to_utf8(dir.path()) + ".\n");
+  EXPECT_TRUE(second.detectors_made.empty());
+  EXPECT_EQ(log_lines(dir.path()).size(), 1u);
+
+  first_flags->request_stop();
+  first_engine.join();
+  EXPECT_EQ(first.err.str(), "");
+
+  // The folder is free again once the first engine has ended.
+  FakePlatform third(dir.path());
+  auto third_flags = std::make_shared<EngineFlags>();
+  std::thread third_engine([&] { run_engine(third, third_flags); });
+  EXPECT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 2; }));
+  third_flags->request_stop();
+  third_engine.join();
+  EXPECT_EQ(third.err.str(), "");
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // Whole-file reads and writes used for the engine's own files. Paths are
 // std::filesystem paths built from UTF-8 with path_from_utf8. The Windows
 // implementation opens files with full sharing so that other programs can
-// read, write or delete them while the engine runs. Safe from any thread.
+// read, write or delete them while the engine runs; only the engine's lock
+// file is held without sharing. Safe from any thread.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,17 +16,22 @@ namespace tarnwick {
 std::filesystem::path path_from_utf8(std::string_view utf8);
 std::string path_to_utf8(const std::filesystem::path& path);
 
-enum class ReadStatus { Ok, NotFound, Failed };
+enum class ReadStatus { Ok, NotFound, Failed, TooLarge };
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Failed;
   std::string bytes;  // the whole file when status is Ok
 };
 
-ReadResult read_file(const std::filesystem::path& path);
+// The whole file, or TooLarge (and nothing read into memory beyond the limit)
+// when it holds more than `max_bytes`.
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes = UINT64_MAX);
 
 // Creates or truncates `path` and writes `bytes`.
 bool write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Creates `path` and writes `bytes`; fails when anything of that name exists.
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes);
 
 // Appends `bytes` with one write call, creating the file when it is missing.
 bool append_file(const std::filesystem::path& path, std::string_view bytes);
@@ -41,6 +47,42 @@ std::filesystem::path staging_path(const std::filesystem::path& target);
 bool write_file_replacing(const std::filesystem::path& target, std::string_view bytes);
 
 bool make_directories(const std::filesystem::path& path);
+
+// A lock file held open so that no one else can take it: opened without
+// sharing on Windows, with an exclusive flock elsewhere (which also keeps out
+// a second opener in the same process). Released when destroyed, and by the
+// system when the process ends in any way.
+// The data directory's lock file.
+inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
+
+// Only SYSTEM, Administrators and the file's owner may open the lock file on
+// Windows: a user who could read it could also hold it without sharing while
+// the service is stopped, and keep the service from ever starting.
+inline constexpr std::wstring_view kLockFileSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+
+class FileLock {
+ public:
+  enum class Status { Held, Busy, Failed };
+
+  // Creates `path` when missing and tries to take it; Busy when another
+  // holder has it, Failed when it cannot be opened at all.
+  static FileLock acquire(const std::filesystem::path& path);
+
+  FileLock(FileLock&& other) noexcept : status_(other.status_), native_(other.native_) {
+    other.native_ = kNone;
+  }
+  FileLock& operator=(FileLock&&) = delete;
+  FileLock(const FileLock&) = delete;
+  ~FileLock();
+
+  Status status() const { return status_; }
+
+ private:
+  static constexpr intptr_t kNone = -1;
+  FileLock(Status status, intptr_t native) : status_(status), native_(native) {}
+  Status status_;
+  intptr_t native_;  // the open file descriptor or handle
+};
 
 std::optional<uint64_t> file_size(const std::filesystem::path& path);
 

@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fileio/fileio.h"
@@ -39,10 +41,14 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-ReadResult read_file(const std::filesystem::path& path) {
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) {
     return {errno == ENOENT || errno == ENOTDIR ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) == 0 && static_cast<uint64_t>(info.st_size) > max_bytes) {
+    return {ReadStatus::TooLarge, {}};
   }
   ReadResult result{ReadStatus::Ok, {}};
   char buf[65536];
@@ -53,6 +59,8 @@ ReadResult read_file(const std::filesystem::path& path) {
       return {ReadStatus::Failed, {}};
     }
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (static_cast<uint64_t>(n) > max_bytes - result.bytes.size()) return {ReadStatus::TooLarge, {}};
     result.bytes.append(buf, static_cast<size_t>(n));
   }
   return result;
@@ -63,12 +71,32 @@ bool write_file(const std::filesystem::path& path, std::string_view bytes) {
   return fd.valid() && write_all(fd.get(), bytes);
 }
 
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  return fd.valid() && write_all(fd.get(), bytes);
+}
+
 bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd.valid()) return false;
   // O_APPEND makes the single write land at the end as one piece.
   const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
   return n == static_cast<ssize_t>(bytes.size());
+}
+
+FileLock FileLock::acquire(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return FileLock(Status::Failed, kNone);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return FileLock(busy ? Status::Busy : Status::Failed, kNone);
+  }
+  return FileLock(Status::Held, fd);
+}
+
+FileLock::~FileLock() {
+  if (native_ != kNone) ::close(static_cast<int>(native_));
 }
 
 bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -1,6 +1,9 @@
-// Win32 file operations. Every open shares read, write and delete so that a
-// user's editor, viewer or cleanup tool is never locked out by the engine.
+// Win32 file operations. Every open but the lock file's shares read, write and
+// delete so that a user's editor, viewer or cleanup tool is never locked out
+// by the engine.
 #include <windows.h>
+// After windows.h, which it relies on.
+#include <sddl.h>
 
 #include "fileio/fileio.h"
 #include "win/handle_win.h"
@@ -28,12 +31,16 @@ bool write_all(HANDLE file, std::string_view bytes) {
 
 }  // namespace
 
-ReadResult read_file(const std::filesystem::path& path) {
+ReadResult read_file(const std::filesystem::path& path, uint64_t max_bytes) {
   win::FileHandle file = open_file(path, GENERIC_READ, OPEN_EXISTING);
   if (!file) {
     const DWORD err = GetLastError();
     const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
     return {missing ? ReadStatus::NotFound : ReadStatus::Failed, {}};
+  }
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) > max_bytes) {
+    return {ReadStatus::TooLarge, {}};
   }
   ReadResult result{ReadStatus::Ok, {}};
   char buf[65536];
@@ -41,6 +48,8 @@ ReadResult read_file(const std::filesystem::path& path) {
     DWORD got = 0;
     if (!ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) return {ReadStatus::Failed, {}};
     if (got == 0) break;
+    // The file may grow while it is read.
+    if (got > max_bytes - result.bytes.size()) return {ReadStatus::TooLarge, {}};
     result.bytes.append(buf, got);
   }
   return result;
@@ -48,6 +57,11 @@ ReadResult read_file(const std::filesystem::path& path) {
 
 bool write_file(const std::filesystem::path& path, std::string_view bytes) {
   win::FileHandle file = open_file(path, GENERIC_WRITE, CREATE_ALWAYS);
+  return file && write_all(file.get(), bytes);
+}
+
+bool write_new_file(const std::filesystem::path& path, std::string_view bytes) {
+  win::FileHandle file = open_file(path, GENERIC_WRITE, CREATE_NEW);
   return file && write_all(file.get(), bytes);
 }
 
@@ -59,6 +73,28 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   DWORD written = 0;
   return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
+}
+
+FileLock FileLock::acquire(const std::filesystem::path& path) {
+  // A new lock file is made for SYSTEM, Administrators and its owner only
+  // (the descriptor is left out when it cannot be built). Read access is
+  // enough to hold it; no sharing: every other open fails.
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const std::wstring sddl(kLockFileSddl);
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, sd ? &attributes : nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (sd != nullptr) LocalFree(sd);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const bool busy = GetLastError() == ERROR_SHARING_VIOLATION;
+    return FileLock(busy ? Status::Busy : Status::Failed, kNone);
+  }
+  return FileLock(Status::Held, reinterpret_cast<intptr_t>(handle));
+}
+
+FileLock::~FileLock() {
+  if (native_ != kNone) CloseHandle(reinterpret_cast<HANDLE>(native_));
 }
 
 bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "files/files_fake.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick {
 namespace {

@@ -16,7 +16,6 @@
 #include "files/detector.h"
 #include "files/probe.h"
 #include "files/records.h"
-#include "testsupport/collected_alerts.h"
 
 namespace tarnwick::testing {
 

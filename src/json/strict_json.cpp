@@ -6,9 +6,12 @@ namespace tarnwick {
 
 namespace {
 
-// Sees every event of the document; records the member names of the
-// top-level object and refuses the second occurrence of one.
-class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
+// Sees every event of the document before any value is built: records the
+// member names of the top-level object and refuses the second occurrence of
+// one, and refuses nesting past kMaxJsonDepth. nlohmann's event parser keeps
+// its own stack on the heap; building, copying and printing values recurse,
+// so the depth must be bounded here, before any of that happens.
+class StrictCheck : public nlohmann::json_sax<nlohmann::json> {
  public:
   bool null() override { return value(); }
   bool boolean(bool) override { return value(); }
@@ -19,8 +22,7 @@ class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
   bool binary(binary_t&) override { return value(); }
   bool start_object(std::size_t) override {
     if (depth_ == 0) top_is_object_ = true;
-    ++depth_;
-    return true;
+    return enter();
   }
   bool key(string_t& name) override {
     if (depth_ == 1) return names_.insert(name).second;
@@ -30,10 +32,7 @@ class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
     --depth_;
     return true;
   }
-  bool start_array(std::size_t) override {
-    ++depth_;
-    return true;
-  }
+  bool start_array(std::size_t) override { return enter(); }
   bool end_array() override {
     --depth_;
     return true;
@@ -45,7 +44,8 @@ class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
 
  private:
   bool value() { return true; }
-  int depth_ = 0;
+  bool enter() { return ++depth_ <= kMaxJsonDepth; }
+  size_t depth_ = 0;
   bool top_is_object_ = false;
   std::set<std::string> names_;
 };
@@ -53,7 +53,13 @@ class DuplicateCheck : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 std::optional<JsonMembers> parse_strict_object(std::string_view text) {
-  DuplicateCheck check;
+  // nlohmann's lexer takes a NUL byte for the end of input and would ignore
+  // whatever follows it. JSON has no place for a raw NUL anywhere.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  // The lexer also skips a leading byte-order mark on its own; a reader that
+  // allows one removes it before calling.
+  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  StrictCheck check;
   if (!nlohmann::json::sax_parse(text.begin(), text.end(), &check,
                                  nlohmann::json::input_format_t::json, true) ||
       !check.top_is_object()) {
@@ -71,17 +77,35 @@ std::optional<JsonMembers> parse_strict_object(std::string_view text) {
   return members;
 }
 
+bool json_depth_within(std::string_view text, size_t max_depth) {
+  size_t depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > max_depth) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
 std::optional<uint64_t> as_unsigned(const Json& value, uint64_t max) {
-  if (value.is_number_unsigned()) {
-    const auto v = value.get<uint64_t>();
-    if (v <= max) return v;
-    return std::nullopt;
-  }
-  if (value.is_number_integer()) {
-    // "-0" parses as a signed zero; every other signed value is negative.
-    if (value.get<int64_t>() == 0) return 0;
-  }
-  return std::nullopt;
+  // Only a number written without a sign parses as unsigned: "-0" is signed
+  // and refused like every other negative value.
+  if (!value.is_number_unsigned()) return std::nullopt;
+  const auto v = value.get<uint64_t>();
+  if (v > max) return std::nullopt;
+  return v;
 }
 
 std::string pretty_json(const Json& value) {

@@ -7,6 +7,7 @@
 #include "etw/trace_win.h"
 #include "fileio/fileio.h"
 #include "files/files_win.h"
+#include "folderguard/folderguard_win.h"
 #include "gamemode/desktop_win.h"
 #include "net/connections.h"
 #include "net/dns.h"
@@ -24,7 +25,17 @@
 
 namespace tarnwick {
 
-std::filesystem::path WindowsPlatform::resolve_data_dir() { return tarnwick::resolve_data_dir(); }
+std::filesystem::path WindowsPlatform::resolve_data_dir() {
+  WindowsFolderSecurity security;
+  DataDirInputs inputs = system_data_dir_inputs();
+  // The candidate folder is one of the engine's own: never a reparse point,
+  // protected (with the files already in it) when running elevated.
+  inputs.create_directories = [&security](const std::filesystem::path& dir) {
+    const GuardedFolder folder{dir.parent_path(), {path_to_utf8(dir.filename())}};
+    return prepare_folder(security, folder, true) == FolderResult::Ready;
+  };
+  return tarnwick::resolve_data_dir(inputs);
+}
 
 void WindowsPlatform::install_console_handler(std::shared_ptr<EngineFlags> flags,
                                               std::shared_ptr<AlertQueue> queue) {
@@ -119,14 +130,14 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   if (name == "dns") {
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
-  if (name == "persistence") {
-    return [queue = shared.queue, flags = shared.flags] {
-      run_windows_persistence_detector(*queue, *flags);
-    };
-  }
   if (name == "files") {
     return [queue = shared.queue, flags = shared.flags, config = shared.config] {
       run_windows_files_detector(*queue, *flags, *config);
+    };
+  }
+  if (name == "persistence") {
+    return [queue = shared.queue, flags = shared.flags] {
+      run_windows_persistence_detector(*queue, *flags);
     };
   }
   if (name == "selfprotect") {

@@ -25,6 +25,9 @@ void SystemNotifier::show_toast(const Alert& alert) {
 
 void SystemNotifier::push(const Alert& alert, const Config& config) {
   if (config.ntfy_topic.empty()) return;
+  // curl would take a URL starting with "-" for an option ("-K" reads a
+  // configuration file), with the rights of the engine.
+  if (push_url(config.ntfy_server, config.ntfy_topic).starts_with('-')) return;
   launcher_.launch_detached(push_command_line(alert, config));
 }
 

@@ -54,7 +54,8 @@ class SystemNotifier final : public Notifier {
       : toasts_(toasts), launcher_(launcher), version_(version) {}
 
   void show_toast(const Alert& alert) override;
-  // Does nothing when `config.ntfy_topic` is empty.
+  // Does nothing when `config.ntfy_topic` is empty or the URL would start
+  // with "-".
   void push(const Alert& alert, const Config& config) override;
 
  private:

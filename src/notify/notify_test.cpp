@@ -92,6 +92,31 @@ TEST(SystemNotifier, NoTopicNoPushAndFailuresAreSwallowed) {
   EXPECT_EQ(p.toasts.shown.size(), 1u);
 }
 
+// curl reads an argument starting with "-" as an option ("-K file" reads a
+// configuration of the writer's choice), so such a URL is never passed.
+TEST(SystemNotifier, NoPushWhenTheUrlWouldBeAnOption) {
+  const struct {
+    const char* server;
+    bool pushed;
+  } cases[] = {
+      {"-K C:\\Users\\Public\\evil.cfg", false},
+      {"--config=x///", false},
+      {"-", false},
+      {"https://ntfy.example.org/-", true},
+      {"", true},  // "/t": curl's own error, not an option
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server);
+    Parts p;
+    SystemNotifier notifier(p.toasts, p.launcher, p.version);
+    Config config;
+    config.ntfy_topic = "t";
+    config.ntfy_server = c.server;
+    notifier.push(critical("t", "d"), config);
+    EXPECT_EQ(p.launcher.launched.size(), c.pushed ? 1u : 0u);
+  }
+}
+
 TEST(SystemNotifier, ToastGoesToThePresenterUnderThePowerShellIdentity) {
   for (const uint32_t major : {6u, 10u}) {
     SCOPED_TRACE(major);

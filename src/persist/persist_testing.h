@@ -1,7 +1,7 @@
 #pragma once
 // What the persistence tests share: the detector's parts over the fake
-// registry, with a scripted engine image, reporting to a thread-safe alert
-// collector. Tests only.
+// registry, with a scripted engine image.
+// Tests only.
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +15,7 @@
 
 #include "persist/persist.h"
 #include "registry/registry_fake.h"
-#include "testsupport/collected_alerts.h"
+#include "testsupport/alert_collector.h"
 
 namespace tarnwick::testing {
 

@@ -25,8 +25,11 @@ std::string_view hive_text(Hive hive);
 // Value or subkey names of one key, as the registry spells them (UTF-8).
 using NameSet = std::unordered_set<std::string>;
 
-// Names longer than this many UTF-16 units end an enumeration.
-inline constexpr size_t kMaxRegistryNameUnits = 511;
+// Names are read into a buffer of this many UTF-16 units (511 and the
+// terminating 0), which holds every key name and nearly every value name.
+inline constexpr size_t kNameBufferUnits = 512;
+// The longest value name the registry accepts.
+inline constexpr size_t kLongestValueNameUnits = 16383;
 
 // Text values larger than this are not read: nothing the watchers look at
 // (a command line, an image path) can be longer, and the registry's own
@@ -63,6 +66,8 @@ class RegistryReader {
   virtual ~RegistryReader() = default;
 
   // Enumeration runs until its first failure; the names read so far count.
+  // A name too long for the usual buffer is read again into one that fits
+  // any, so it is neither lost nor hides the names after it.
   virtual NameSet value_names(Hive hive, std::string_view subkey) const = 0;
   virtual NameSet subkey_names(Hive hive, std::string_view subkey) const = 0;
 

@@ -81,10 +81,14 @@ inline void check_listing(RegistryReader& reg, RegistryArranger& arrange, const 
   EXPECT_EQ(reg.subkey_names(Hive::CurrentUser, root + "\\Missing"), NameSet{});
   EXPECT_EQ(reg.value_names(Hive::LocalMachine, key), NameSet{});
 
-  // A name of 512 units does not fit the name buffer: the enumeration ends there.
-  const std::string too_long = root + "\\TooLong";
-  arrange.set_raw(too_long, std::string(512, 'n'), utf16le(u"x"), kRegSz);
-  EXPECT_EQ(reg.value_names(Hive::CurrentUser, too_long), NameSet{});
+  // A value name too long for the usual 512-unit buffer is still read, and
+  // the names after it too.
+  const std::string long_names = root + "\\LongNames";
+  arrange.set_raw(long_names, std::string(512, 'n'), utf16le(u"x"), kRegSz);
+  arrange.set_raw(long_names, std::string(16383, 'm'), utf16le(u"x"), kRegSz);
+  arrange.set_raw(long_names, "After", utf16le(u"x"), kRegSz);
+  EXPECT_EQ(reg.value_names(Hive::CurrentUser, long_names),
+            (NameSet{std::string(512, 'n'), std::string(16383, 'm'), "After"}));
 }
 
 inline void check_text_values(RegistryReader& reg, RegistryArranger& arrange,

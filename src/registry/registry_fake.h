@@ -207,7 +207,6 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
       if (const Key* key = open_locked(key_id)) {
         const size_t limit = enumeration_limit(key_id);
         for (size_t i = 0; i < key->values.size() && i < limit; ++i) {
-          if (!fits_name_buffer(key->values[i].first)) break;
           names.insert(key->values[i].first);
         }
       }
@@ -229,9 +228,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
       if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
       if (names.size() == limit) break;
       const std::string& path_as_made = it->second.path;
-      const std::string name = path_as_made.substr(path_as_made.rfind('\\') + 1);
-      if (!fits_name_buffer(name)) break;
-      names.insert(name);
+      names.insert(path_as_made.substr(path_as_made.rfind('\\') + 1));
     }
     return names;
   }
@@ -308,10 +305,6 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
 
   static std::string id(Hive hive, std::string_view path) {
     return std::string(hive_text(hive)) + "\\" + ascii_lower(path);
-  }
-
-  static bool fits_name_buffer(const std::string& name) {
-    return utf8_to_utf16(name).size() <= kMaxRegistryNameUnits;
   }
 
   static Values::iterator find_value(Key& key, const std::string& name) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "win/handle_win.h"
 #include "win/wide_win.h"
@@ -31,18 +32,30 @@ win::RegKey open_key(Hive hive, std::string_view subkey) {
 }
 
 // Calls `next(key, index, buffer, &length)` for index 0, 1, 2, ... until it
-// fails; a name that does not fit the buffer fails it too.
+// fails.
 template <typename Next>
 NameSet enumerate(Hive hive, std::string_view subkey, Next next) {
   NameSet names;
   win::RegKey key = open_key(hive, subkey);
   if (!key) return names;
-  wchar_t name[kMaxRegistryNameUnits + 1];
+  wchar_t name[kNameBufferUnits];
+  std::vector<wchar_t> long_name;
   for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(std::size(name));
-    if (next(key.get(), index, name, &length) != ERROR_SUCCESS) break;
-    names.insert(
-        win::narrow(std::wstring_view(name, std::min<DWORD>(length, kMaxRegistryNameUnits))));
+    const wchar_t* text = name;
+    DWORD capacity = static_cast<DWORD>(std::size(name));
+    DWORD length = capacity;
+    LSTATUS status = next(key.get(), index, name, &length);
+    if (status == ERROR_MORE_DATA) {
+      // Only a value name can be this long; a registry value name of up to
+      // 16,383 units still runs at boot, so it must not go unseen.
+      long_name.resize(kLongestValueNameUnits + 1);
+      text = long_name.data();
+      capacity = static_cast<DWORD>(long_name.size());
+      length = capacity;
+      status = next(key.get(), index, long_name.data(), &length);
+    }
+    if (status != ERROR_SUCCESS) break;
+    names.insert(win::narrow(std::wstring_view(text, std::min<DWORD>(length, capacity - 1))));
   }
   return names;
 }

@@ -282,6 +282,7 @@ ReplayLine parse_replay_line(std::string_view line) {
     r.kind = ReplayLine::Kind::Blank;
     return r;
   }
+  if (!json_depth_within(line, kMaxJsonDepth)) return failure("nested deeper than 64 levels");
   const Json doc = Json::parse(line.begin(), line.end(), nullptr, false);
   if (doc.is_discarded()) return failure("not valid JSON");
   if (!doc.is_object()) return failure("not a JSON object");

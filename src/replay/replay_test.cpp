@@ -92,6 +92,8 @@ TEST(ReplayLine, RejectsWhatCannotBeALaunch) {
        "ProcessId is not a process id (a number from 0 to 4294967295)"},
       {R"({"EventID":"one","Image":"a.exe"})", Kind::Error, "EventID is not a number"},
       {R"({"image":"a.exe","signed":"yes"})", Kind::Error, "signed is not true or false"},
+      {"{\"x\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"image\":\"a.exe\"}",
+       Kind::Error, "nested deeper than 64 levels"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -25,17 +25,16 @@ std::optional<uint64_t> WindowsQuarantineFiles::size(const std::filesystem::path
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void WindowsQuarantineFiles::make_directories(const std::filesystem::path& folder) {
-  tarnwick::make_directories(folder);
+bool WindowsQuarantineFiles::make_folder(const GuardedFolder& folder) {
+  return prepare_folder(security_, folder, false) == FolderResult::Ready;
 }
 
-bool WindowsQuarantineFiles::move_replacing(const std::filesystem::path& from,
-                                            const std::filesystem::path& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool WindowsQuarantineFiles::move(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
 }
 
 bool WindowsQuarantineFiles::copy(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0) != 0;
+  return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS) != 0;
 }
 
 QuarantineFiles::DeleteResult WindowsQuarantineFiles::remove(const std::filesystem::path& file) {
@@ -68,8 +67,8 @@ bool WindowsQuarantineFiles::remove_forcibly(const std::filesystem::path& file) 
   return SetFileInformationByHandle(handle.get(), FileDispositionInfo, &classic, sizeof classic) != 0;
 }
 
-bool WindowsQuarantineFiles::write_text(const std::filesystem::path& file, std::string_view text) {
-  return write_file(file, text);
+bool WindowsQuarantineFiles::write_new(const std::filesystem::path& file, std::string_view text) {
+  return write_new_file(file, text);
 }
 
 }  // namespace tarnwick

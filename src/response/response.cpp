@@ -10,9 +10,9 @@ std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos) {
   return "q" + std::to_string(unix_seconds) + "_" + std::to_string(subsecond_nanos);
 }
 
-std::filesystem::path quarantine_folder(const std::optional<std::string>& program_data) {
-  if (program_data) return path_from_utf8(*program_data) / "Tarnwick" / "quarantine";
-  return std::filesystem::path(".") / "quarantine";
+GuardedFolder quarantine_folder(const std::optional<std::string>& program_data) {
+  if (program_data) return {path_from_utf8(*program_data), {"Tarnwick", "quarantine"}};
+  return {".", {"quarantine"}};
 }
 
 std::string quarantine_record(std::string_view id, std::string_view original_path,
@@ -43,20 +43,34 @@ uint64_t subsecond_nanos(std::chrono::system_clock::time_point t) {
 
 }  // namespace
 
-Quarantine::Quarantine(QuarantineFiles& files, std::filesystem::path folder, WallClock clock)
-    : files_(files), folder_(std::move(folder)), clock_(std::move(clock)) {}
+Quarantine::Quarantine(QuarantineFiles& files, GuardedFolder folder, WallClock clock)
+    : files_(files), guarded_(std::move(folder)), folder_(guarded_.path()), clock_(std::move(clock)) {}
 
 bool Quarantine::exists(const std::string& path) { return files_.size(path_from_utf8(path)).has_value(); }
+
+std::optional<std::string> Quarantine::free_id(const std::string& base) {
+  // A clock set back, or two entries in one clock tick, repeat an identifier.
+  // The bound only matters when someone fills the folder on purpose.
+  constexpr int kMaxCounter = 1000;
+  for (int n = 0; n <= kMaxCounter; ++n) {
+    const std::string id = n == 0 ? base : base + "_" + std::to_string(n);
+    if (!files_.size(folder_ / (id + ".bin")) && !files_.size(folder_ / (id + ".json"))) return id;
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> Quarantine::quarantine_file(const std::string& path, const std::string& reason) {
   const std::filesystem::path source = path_from_utf8(path);
   const uint64_t size = files_.size(source).value_or(0);
   const uint64_t secs = whole_unix_seconds(clock_());
-  const std::string id = quarantine_id(secs, subsecond_nanos(clock_()));
-  files_.make_directories(folder_);
+  const std::string base = quarantine_id(secs, subsecond_nanos(clock_()));
+  if (!files_.make_folder(guarded_)) return std::nullopt;
+  const std::optional<std::string> free = free_id(base);
+  if (!free) return std::nullopt;
+  const std::string& id = *free;
 
   const std::filesystem::path bin = folder_ / (id + ".bin");
-  if (!files_.move_replacing(source, bin)) {
+  if (!files_.move(source, bin)) {
     // Across volumes a rename cannot work: copy, then delete the original.
     if (!files_.copy(source, bin)) return std::nullopt;
     switch (files_.remove(source)) {
@@ -67,7 +81,7 @@ std::optional<std::string> Quarantine::quarantine_file(const std::string& path, 
       case QuarantineFiles::DeleteResult::Failed: return std::nullopt;
     }
   }
-  files_.write_text(folder_ / (id + ".json"),
+  files_.write_new(folder_ / (id + ".json"),
                     quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
   return id;
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "alert/sink.h"
+#include "folderguard/folderguard.h"
 #include "procmeta/procmeta.h"
 
 namespace tarnwick {
@@ -37,21 +38,25 @@ class QuarantineFiles {
   virtual ~QuarantineFiles() = default;
   enum class DeleteResult { Deleted, AccessDenied, Failed };
 
+  // The length of whatever the name stands for; nullopt when there is nothing.
   virtual std::optional<uint64_t> size(const std::filesystem::path& file) = 0;
-  virtual void make_directories(const std::filesystem::path& folder) = 0;
-  virtual bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // Makes the quarantine folder ready (see prepare_folder); false when it
+  // cannot be made or is reached through a reparse point.
+  virtual bool make_folder(const GuardedFolder& folder) = 0;
+  // Rename, copy and write never replace an existing target: they fail.
+  virtual bool move(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual bool copy(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   virtual DeleteResult remove(const std::filesystem::path& file) = 0;
   // Deletion that also works on a read-only file still open elsewhere.
   virtual bool remove_forcibly(const std::filesystem::path& file) = 0;
-  virtual bool write_text(const std::filesystem::path& file, std::string_view text) = 0;
+  virtual bool write_new(const std::filesystem::path& file, std::string_view text) = 0;
 };
 
 // "q{unix seconds}_{sub-second nanoseconds}"
 std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos);
 
 // {ProgramData}\Tarnwick\quarantine, or .\quarantine when ProgramData is unset.
-std::filesystem::path quarantine_folder(const std::optional<std::string>& program_data);
+GuardedFolder quarantine_folder(const std::optional<std::string>& program_data);
 
 // The record beside a quarantined file, indented by two blanks.
 std::string quarantine_record(std::string_view id, std::string_view original_path,
@@ -60,17 +65,23 @@ std::string quarantine_record(std::string_view id, std::string_view original_pat
 class Quarantine {
  public:
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
-  Quarantine(QuarantineFiles& files, std::filesystem::path folder, WallClock clock);
+  Quarantine(QuarantineFiles& files, GuardedFolder folder, WallClock clock);
 
   // Moves `path` into the quarantine folder as "{id}.bin" with its "{id}.json"
-  // record; the identifier on success.
+  // record; the identifier on success. An identifier whose files exist
+  // already gets a counter ("{id}_1", "{id}_2", …): no entry is replaced.
+  // Fails without touching the file when the folder is reached through a
+  // reparse point.
   std::optional<std::string> quarantine_file(const std::string& path, const std::string& reason);
 
   // True when the file's metadata can be read.
   bool exists(const std::string& path);
 
  private:
+  std::optional<std::string> free_id(const std::string& base);
+
   QuarantineFiles& files_;
+  GuardedFolder guarded_;
   std::filesystem::path folder_;
   WallClock clock_;
 };

@@ -51,17 +51,21 @@ class FakeFiles final : public QuarantineFiles {
     if (it == files.end()) return std::nullopt;
     return it->second.size();
   }
-  void make_directories(const std::filesystem::path& d) override { calls.push_back("mkdir " + key(d)); }
-  bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) override {
+  bool folder_ok = true;
+  bool make_folder(const GuardedFolder& d) override {
+    calls.push_back("mkdir " + key(d.path()));
+    return folder_ok;
+  }
+  bool move(const std::filesystem::path& from, const std::filesystem::path& to) override {
     calls.push_back("move");
-    if (!move_ok || !files.count(key(from))) return false;
+    if (!move_ok || !files.count(key(from)) || files.count(key(to))) return false;
     files[key(to)] = files[key(from)];
     files.erase(key(from));
     return true;
   }
   bool copy(const std::filesystem::path& from, const std::filesystem::path& to) override {
     calls.push_back("copy");
-    if (!copy_ok || !files.count(key(from))) return false;
+    if (!copy_ok || !files.count(key(from)) || files.count(key(to))) return false;
     files[key(to)] = files[key(from)];
     return true;
   }
@@ -75,9 +79,8 @@ class FakeFiles final : public QuarantineFiles {
     if (force_ok) files.erase(key(f));
     return force_ok;
   }
-  bool write_text(const std::filesystem::path& f, std::string_view text) override {
-    files[key(f)] = std::string(text);
-    return true;
+  bool write_new(const std::filesystem::path& f, std::string_view text) override {
+    return files.emplace(key(f), std::string(text)).second;
   }
 };
 
@@ -91,7 +94,7 @@ struct Rig {
   FakeFiles files;
   testing::FakeProcessQuery query;
   // A fixed wall clock: 1700000000.123456700
-  Quarantine quarantine{files, "Q", [] {
+  Quarantine quarantine{files, {"", {"Q"}}, [] {
                           return std::chrono::system_clock::time_point(
                               std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                   std::chrono::nanoseconds(1700000000123456700LL)));
@@ -258,6 +261,33 @@ TEST(Quarantine, MovesTheFileAndWritesItsRecord) {
             "}");
 }
 
+// The identifier comes from the wall clock, which can be set back: an
+// identifier already in use gets a counter, and no earlier entry is replaced.
+TEST(Quarantine, NeverReplacesAnEarlierEntry) {
+  const struct {
+    const char* name;
+    std::vector<std::string> taken;
+    std::string id;
+  } cases[] = {
+      {"binary taken", {"q1700000000_123456700.bin"}, "q1700000000_123456700_1"},
+      {"record taken", {"q1700000000_123456700.json"}, "q1700000000_123456700_1"},
+      {"first counter taken too",
+       {"q1700000000_123456700.bin", "q1700000000_123456700_1.json"},
+       "q1700000000_123456700_2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    for (const auto& name : c.taken) rig.files.files["Q/" + name] = "earlier " + name;
+    const auto id = rig.quarantine.quarantine_file(kImage, "r");
+    ASSERT_EQ(id, c.id);
+    for (const auto& name : c.taken) EXPECT_EQ(rig.files.files["Q/" + name], "earlier " + name);
+    EXPECT_EQ(rig.files.files["Q/" + c.id + ".bin"], "MZ-binary");
+    EXPECT_NE(rig.files.files["Q/" + c.id + ".json"].find("\"id\": \"" + c.id + "\""),
+              std::string::npos);
+  }
+}
+
 TEST(Quarantine, FallsBackToCopyAndDelete) {
   struct Case {
     const char* name;
@@ -312,10 +342,28 @@ TEST(Respond, FailedQuarantineFallsBackToTheTerminationReport) {
   EXPECT_TRUE(gone.files.calls.empty());
 }
 
+// A folder that is a junction (or cannot be made) is never written through:
+// the file stays where it is and the report is the plain termination.
+TEST(Respond, RefusedQuarantineFolderLeavesTheFileAndReportsTheTermination) {
+  Rig rig;
+  rig.files.folder_ok = false;
+  Config config;
+  config.auto_kill_on_critical = true;
+  config.auto_quarantine = true;
+  const auto report = rig.responder.respond(process_alert(Severity::Critical), config);
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->title, "Threat blocked: process terminated");
+  EXPECT_EQ(rig.files.calls, (std::vector<std::string>{"mkdir Q"}));
+  EXPECT_EQ(rig.files.files.count(kImage), 1u);
+  EXPECT_EQ(rig.files.files.size(), 1u);
+}
+
 TEST(Quarantine, FolderAndIdentifier) {
-  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).generic_string(),
+  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).path().generic_string(),
             "C:/ProgramData/Tarnwick/quarantine");
-  EXPECT_EQ(quarantine_folder(std::nullopt).generic_string(), "./quarantine");
+  EXPECT_EQ(quarantine_folder(std::string("C:/ProgramData")).below,
+            (std::vector<std::string>{"Tarnwick", "quarantine"}));
+  EXPECT_EQ(quarantine_folder(std::nullopt).path().generic_string(), "./quarantine");
   EXPECT_EQ(quarantine_id(1700000000, 0), "q1700000000_0");
   EXPECT_EQ(quarantine_id(5, 123400), "q5_123400");
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The real process, registry and file operations behind the automatic response.
 
+#include "folderguard/folderguard_win.h"
 #include "response/response.h"
 
 namespace tarnwick {
@@ -19,12 +20,15 @@ class WindowsRegistryEditor final : public RegistryEditor {
 class WindowsQuarantineFiles final : public QuarantineFiles {
  public:
   std::optional<uint64_t> size(const std::filesystem::path& file) override;
-  void make_directories(const std::filesystem::path& folder) override;
-  bool move_replacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool make_folder(const GuardedFolder& folder) override;
+  bool move(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool copy(const std::filesystem::path& from, const std::filesystem::path& to) override;
   DeleteResult remove(const std::filesystem::path& file) override;
   bool remove_forcibly(const std::filesystem::path& file) override;
-  bool write_text(const std::filesystem::path& file, std::string_view text) override;
+  bool write_new(const std::filesystem::path& file, std::string_view text) override;
+
+ private:
+  WindowsFolderSecurity security_;
 };
 
 }  // namespace tarnwick

@@ -20,8 +20,8 @@ std::filesystem::path resolve_data_dir(const DataDirInputs& in) {
   return ".";
 }
 
-std::filesystem::path resolve_data_dir() {
-  return resolve_data_dir({
+DataDirInputs system_data_dir_inputs() {
+  return {
       .get_env = get_env,
       .create_directories = [](const std::filesystem::path& p) { return make_directories(p); },
       .executable_dir = []() -> std::optional<std::filesystem::path> {
@@ -29,8 +29,10 @@ std::filesystem::path resolve_data_dir() {
         if (!exe.path || !exe.path->has_parent_path()) return std::nullopt;
         return exe.path->parent_path();
       },
-  });
+  };
 }
+
+std::filesystem::path resolve_data_dir() { return resolve_data_dir(system_data_dir_inputs()); }
 
 StatsCounters::StatsCounters(std::filesystem::path path, StatsValues restored,
                              std::chrono::steady_clock::time_point start)
@@ -44,7 +46,7 @@ StatsCounters::StatsCounters(std::filesystem::path path, StatsValues restored,
 
 std::shared_ptr<StatsCounters> StatsCounters::restore(const std::filesystem::path& path) {
   StatsValues values;
-  const ReadResult file = read_file(path);
+  const ReadResult file = read_file(path, kMaxJsonFileBytes);
   if (file.status == ReadStatus::Ok) {
     if (auto parsed = parse_snapshot(file.bytes)) values = *parsed;
   }

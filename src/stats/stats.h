@@ -28,6 +28,8 @@ struct DataDirInputs {
 // ProgramData\Tarnwick, else (only when ProgramData is unset) LOCALAPPDATA\Tarnwick,
 // created with its parents; else the executable's folder; else ".".
 std::filesystem::path resolve_data_dir(const DataDirInputs& in);
+// The process's environment, plain folder creation and its executable.
+DataDirInputs system_data_dir_inputs();
 std::filesystem::path resolve_data_dir();
 
 struct StatsValues {
@@ -51,7 +53,8 @@ class StatsCounters {
                 std::chrono::steady_clock::time_point start);
 
   // Restores the counters from the snapshot at `path` (zeros when it cannot be
-  // read or is not exactly a snapshot) and takes the start time now.
+  // read, is larger than 1 MiB or is not exactly a snapshot) and takes the
+  // start time now.
   static std::shared_ptr<StatsCounters> restore(const std::filesystem::path& path);
 
   void add_alert() { total_alerts_.fetch_add(1, std::memory_order_relaxed); }

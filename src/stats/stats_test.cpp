@@ -68,7 +68,8 @@ TEST(StatsSnapshot, ParseIsStrict) {
   EXPECT_EQ(parse_snapshot(R"j({"ts_unix":0,"peak_risk":1,"uptime_secs":0,"quarantined":0,
                                 "actions":0,"threats":0,"total_alerts":9,"extra":[1]})j"),
             (StatsValues{9, 0, 0, 0, 1}));
-  const char* bad[] = {
+  using namespace std::string_literals;
+  const std::string bad[] = {
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0})j",
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":-1,"ts_unix":0})j",
       R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0} x)j",
@@ -76,8 +77,11 @@ TEST(StatsSnapshot, ParseIsStrict) {
       R"j({"total_alerts":"1","threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0})j",
       R"j({"total_alerts":1.0,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":0,"ts_unix":0})j",
       "",
+      good + "\0garbage"s,
+      "\xEF\xBB\xBF" + good,
+      R"j({"total_alerts":1,"threats":0,"actions":0,"quarantined":0,"uptime_secs":0,"peak_risk":-0,"ts_unix":0})j",
   };
-  for (const char* text : bad) {
+  for (const auto& text : bad) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(parse_snapshot(text).has_value());
   }
@@ -106,6 +110,21 @@ TEST(StatsCounters, UnreadableSnapshotStartsAtZero) {
   EXPECT_EQ(StatsCounters::restore(dir / "missing.json")->values(), StatsValues{});
   const auto path = dir / "Tarnwick.stats.json";
   ASSERT_TRUE(write_file(path, "{\"total_alerts\": 41}"));
+  EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
+  // A complete snapshot with an extra key nesting 8,000 arrays.
+  std::string deep = snapshot_text({{41, 3, 1, 0, 60}, 9, 9});
+  deep.insert(1, "\"note\":" + std::string(8000, '[') + std::string(8000, ']') + ",");
+  ASSERT_TRUE(write_file(path, deep));
+  EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
+}
+
+TEST(StatsCounters, SnapshotOverOneMebibyteIsNotRead) {
+  testing::TempDir dir;
+  const auto path = dir / "Tarnwick.stats.json";
+  const std::string text = snapshot_text({{41, 3, 1, 0, 60}, 9, 9});
+  ASSERT_TRUE(write_file(path, text + std::string((1u << 20) - text.size(), '\n')));
+  EXPECT_EQ(StatsCounters::restore(path)->values().total_alerts, 41u);
+  ASSERT_TRUE(write_file(path, text + std::string((1u << 20) + 1 - text.size(), '\n')));
   EXPECT_EQ(StatsCounters::restore(path)->values(), StatsValues{});
 }
 

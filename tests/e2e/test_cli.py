@@ -59,9 +59,19 @@ class CommandLine(WineTestCase):
 
 
 class Foreground(WineTestCase):
-    def test_ctrl_c_shuts_down_in_order(self):
+    def test_second_engine_is_refused_and_ctrl_c_shuts_down_in_order(self):
         engine = Engine()
         engine.wait_started()
+        # A second engine on the same data directory says so and ends; the
+        # first one goes on alone.
+        second = run(TARNWICK, "run", timeout=30)
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(second.stdout, b"")
+        self.assertEqual(second.stderr, b"Another Tarnwick engine is already using "
+                                        b"C:\\ProgramData\\Tarnwick.\n")
+        self.assertEqual(titles().count("Tarnwick is patrolling"), 1)
+        self.assertIsNone(engine.proc.poll())
+
         code, seconds = engine.stop()
         self.assertEqual(code, 0)
         self.assertLess(seconds, 4.0)

@@ -96,6 +96,24 @@ class AutoResponse(WineTestCase):
             self.assertEqual(stats()["actions"], 1)
             self.assertEqual(stats()["quarantined"], 1)
 
+    def test_quarantine_folder_reached_through_a_link_is_refused(self):
+        # A folder named "quarantine" that leads elsewhere (a junction on
+        # Windows; a symbolic link, which Wine reports as a reparse point).
+        write_config(auto_response_enabled=True, auto_kill_on_critical=True, auto_quarantine=True)
+        trap = os.path.join(WORK, "trap")
+        os.makedirs(trap)
+        os.symlink(trap, os.path.join(DATA_DIR, "quarantine"))
+        original = os.path.join(WORK, "mimikatz.exe")
+        with Engine():
+            self.start_mimikatz()
+            report = "Threat blocked: process terminated"
+            self.assertTrue(wait_for(lambda: report in titles(), 10), titles())
+            self.assertTrue(wait_for(lambda: not mimikatz_running(), 10))
+            self.pid = None
+            self.assertTrue(os.path.exists(original))
+            self.assertEqual(os.listdir(trap), [])
+            self.assertEqual(stats()["quarantined"], 0)
+
 
 class Push(WineTestCase):
     BIN = os.path.join(DRIVE_C, "tarnwick-bin")
