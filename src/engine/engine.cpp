@@ -6,11 +6,6 @@
 
 namespace tarnwick {
 
-void placeholder_until_stop(const EngineFlags& flags) {
-  while (sleep_unless_stopped(flags, std::chrono::hours(1))) {
-  }
-}
-
 void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
   EngineShared shared;
   shared.data_dir = platform.resolve_data_dir();

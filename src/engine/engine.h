@@ -65,7 +65,4 @@ class EnginePlatform {
 // error stream, when another engine holds the data directory.
 void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr);
 
-// Stands in for a component that is not built yet: waits for `stop` and returns.
-void placeholder_until_stop(const EngineFlags& flags);
-
 }  // namespace tarnwick

@@ -14,6 +14,12 @@
 namespace tarnwick {
 namespace {
 
+// A detector or service thread that only waits for `stop`.
+void wait_for_stop(const EngineFlags& flags) {
+  while (sleep_unless_stopped(flags, std::chrono::hours(1))) {
+  }
+}
+
 class FakePlatform final : public EnginePlatform {
  public:
   explicit FakePlatform(std::filesystem::path dir) : dir_(std::move(dir)) {}
@@ -34,7 +40,7 @@ class FakePlatform final : public EnginePlatform {
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override {
     detectors_made.emplace_back(name);
     if (name == "dns" && dns_gives_up) return [] {};
-    return [flags = shared.flags] { placeholder_until_stop(*flags); };
+    return [flags = shared.flags] { wait_for_stop(*flags); };
   }
   std::unique_ptr<Notifier> make_notifier(const EngineShared&) override {
     return std::make_unique<NoNotifier>();
@@ -43,10 +49,10 @@ class FakePlatform final : public EnginePlatform {
     return std::make_unique<NoResponder>();
   }
   std::function<void()> make_game_mode(const EngineShared& s) override {
-    return [f = s.flags] { placeholder_until_stop(*f); };
+    return [f = s.flags] { wait_for_stop(*f); };
   }
   std::function<void()> make_conns_writer(const EngineShared& s) override {
-    return [f = s.flags] { placeholder_until_stop(*f); };
+    return [f = s.flags] { wait_for_stop(*f); };
   }
   std::ostream& error_stream() override { return err; }
 

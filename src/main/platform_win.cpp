@@ -8,6 +8,7 @@
 #include "fileio/fileio.h"
 #include "files/files_win.h"
 #include "folderguard/folderguard_win.h"
+#include "gamemode/desktop_win.h"
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
@@ -16,6 +17,9 @@
 #include "procmeta/procmeta_win.h"
 #include "registry/registry_win.h"
 #include "response/response_win.h"
+#include "selfprotect/detector.h"
+#include "selfprotect/memory_win.h"
+#include "selfprotect/tamper.h"
 #include "sysenv/sysenv.h"
 #include "tcptable/tcptable_win.h"
 
@@ -72,6 +76,44 @@ void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flag
   run_persistence_detector(parts);
 }
 
+void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flags,
+                                      InjectionScanState& scan_state) {
+  WindowsRegistry registry;
+  WindowsRegistryWriter writer;
+  WindowsProcessTable table;
+  WindowsProcessMemory memory;
+  WindowsProcessQuery query;
+  WindowsSignatureCheck trust;
+  QueueOut out(queue);
+  SelfProtectParts parts{registry,
+                         writer,
+                         table,
+                         memory,
+                         query,
+                         trust,
+                         scan_state,
+                         get_env("SystemRoot"),
+                         GetCurrentProcessId(),
+                         out,
+                         flags,
+                         stop_aware_sleeper(flags)};
+  run_selfprotect_detector(parts);
+}
+
+void run_windows_tamper_watch(AlertQueue& queue, const EngineFlags& flags,
+                              const std::filesystem::path& config_path) {
+  QueueOut out(queue);
+  TamperWatchParts parts{
+      config_path,
+      load_config,
+      executable_path().path,
+      [](const std::filesystem::path& file) { return tarnwick::file_size(file); },
+      out,
+      flags,
+      stop_aware_sleeper(flags)};
+  run_tamper_watch(parts);
+}
+
 }  // namespace
 
 DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineShared& shared) {
@@ -98,9 +140,21 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
       run_windows_persistence_detector(*queue, *flags);
     };
   }
-  // Placeholder until the detector is built: it waits for `stop`, so its
-  // supervisor neither restarts it nor prints anything.
-  return [flags = shared.flags] { placeholder_until_stop(*flags); };
+  if (name == "selfprotect") {
+    // The scan's cursor and reported pids belong to the program run: made
+    // once here, they carry over when the supervisor starts the detector again.
+    return [queue = shared.queue, flags = shared.flags,
+            scan_state = std::make_shared<InjectionScanState>()] {
+      run_windows_selfprotect_detector(*queue, *flags, *scan_state);
+    };
+  }
+  if (name == "security") {
+    return [queue = shared.queue, flags = shared.flags, path = shared.config_path] {
+      run_windows_tamper_watch(*queue, *flags, path);
+    };
+  }
+  // Every name of the detector table is wired above.
+  return [] {};
 }
 
 std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
@@ -138,8 +192,12 @@ std::unique_ptr<Responder> WindowsPlatform::make_responder(const EngineShared&) 
 }
 
 std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared) {
-  // Placeholder for the game-mode thread: waits for `stop`.
-  return [flags = shared.flags] { placeholder_until_stop(*flags); };
+  return [config = shared.config, flags = shared.flags] {
+    WindowsDesktopQuery desktop;
+    WindowsProcessTable table;
+    GameModeParts parts{desktop, table, *config, *flags, stop_aware_sleeper(*flags)};
+    run_game_mode(parts);
+  };
 }
 
 std::function<void()> WindowsPlatform::make_conns_writer(const EngineShared& shared) {

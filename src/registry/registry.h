@@ -1,10 +1,10 @@
 #pragma once
 // Reading the registry: value names and subkey names of a key, a text value,
-// a 32-bit value, and waiting for a change of one key's values. Shared by the
-// persistence watchers and the kernel-driver watch; each watcher thread calls
-// its own operations, and every key opened here is closed before the call
-// returns (or, for a change watch, when it is closed or destroyed). A key that
-// cannot be opened reads as empty.
+// a 32-bit value, and waiting for a change of one key's values; and setting a
+// 32-bit value. Shared by the persistence watchers and the kernel-driver
+// watch; each watcher thread calls its own operations, and every key opened
+// here is closed before the call returns (or, for a change watch, when it is
+// closed or destroyed). A key that cannot be opened reads as empty.
 
 #include <cstdint>
 #include <memory>
@@ -77,6 +77,19 @@ class RegistryReader {
 
   // A watch on `subkey`, not yet armed; null when its wait object cannot be created.
   virtual std::unique_ptr<ValueChangeWatch> watch_values(Hive hive, std::string_view subkey) = 0;
+};
+
+// Changing the registry, kept apart from reading so that only the callers
+// that change it are given it.
+class RegistryWriter {
+ public:
+  virtual ~RegistryWriter() = default;
+
+  // Opens the existing key with the right to set values only, and writes
+  // `data` as a REG_DWORD. False when the open or the write is refused; a
+  // missing key is not created.
+  virtual bool write_u32(Hive hive, std::string_view subkey, std::string_view value,
+                         uint32_t data) = 0;
 };
 
 }  // namespace tarnwick

@@ -141,6 +141,21 @@ inline void check_u32_values(RegistryReader& reg, RegistryArranger& arrange,
   EXPECT_EQ(reg.read_u32(Hive::CurrentUser, root + "\\Missing", "Type"), std::nullopt);
 }
 
+// A 32-bit value written to an existing key reads back as a DWORD, replacing
+// whatever was there; a missing key is refused and not created.
+inline void check_u32_write(RegistryReader& reg, RegistryWriter& writer, RegistryArranger& arrange,
+                            const std::string& root) {
+  const std::string key = root + "\\Written";
+  arrange.set_raw(key, "Start", std::string("\x03\x00\x00\x00", 4), kRegDword);
+  EXPECT_TRUE(writer.write_u32(Hive::CurrentUser, key, "Start", 4));
+  EXPECT_EQ(reg.read_u32(Hive::CurrentUser, key, "start"), 4u);
+  EXPECT_TRUE(writer.write_u32(Hive::CurrentUser, key, "New", 0xFFFFFFFFu));
+  EXPECT_EQ(reg.read_u32(Hive::CurrentUser, key, "New"), 0xFFFFFFFFu);
+
+  EXPECT_FALSE(writer.write_u32(Hive::CurrentUser, root + "\\Missing", "Start", 4));
+  EXPECT_EQ(reg.subkey_names(Hive::CurrentUser, root), NameSet{"Written"});
+}
+
 // A value added to the watched key fires the watch; a new subkey does not.
 // The not-firing half costs one 2-second wait slice.
 inline void check_change_watch(RegistryReader& reg, RegistryArranger& arrange,

@@ -36,7 +36,7 @@ inline std::string registry_u32_bytes(uint32_t v) {
                      static_cast<char>(v >> 24)};
 }
 
-class FakeRegistry final : public RegistryReader {
+class FakeRegistry final : public RegistryReader, public RegistryWriter {
  public:
   using Values = std::vector<std::pair<std::string, std::string>>;  // name, raw bytes
 
@@ -119,6 +119,17 @@ class FakeRegistry final : public RegistryReader {
     fail_enumeration_at_[id(hive, path)] = index;
   }
 
+  // write_u32() on the key is refused (as without the right to set values),
+  // while reading it still works.
+  void fail_writes(Hive hive, std::string_view path, bool fail = true) {
+    std::lock_guard lock(mutex_);
+    if (fail) {
+      fail_write_.insert(id(hive, path));
+    } else {
+      fail_write_.erase(id(hive, path));
+    }
+  }
+
   // watch_values() gives null, as when its wait object cannot be created.
   void fail_watch_creation(bool fail = true) {
     std::lock_guard lock(mutex_);
@@ -134,6 +145,19 @@ class FakeRegistry final : public RegistryReader {
 
   // ---- observing ----
 
+  // One write_u32() call, whether it succeeded or not.
+  struct Write {
+    std::string key;  // hive text, '\', path as given
+    std::string value;
+    uint32_t data = 0;
+    bool succeeded = false;
+    bool operator==(const Write&) const = default;
+  };
+  std::vector<Write> writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+  }
+
   size_t arms(Hive hive, std::string_view path) const { return count(arms_, hive, path); }
   size_t refused_arms(Hive hive, std::string_view path) const {
     return count(refused_arms_, hive, path);
@@ -145,6 +169,27 @@ class FakeRegistry final : public RegistryReader {
   }
   bool await_refused_arms(Hive hive, std::string_view path, size_t n) const {
     return await([&] { return arms_locked(refused_arms_, hive, path) >= n; });
+  }
+
+  // ---- RegistryWriter ----
+
+  bool write_u32(Hive hive, std::string_view path, std::string_view name, uint32_t data) override {
+    std::lock_guard lock(mutex_);
+    const std::string key_id = id(hive, path);
+    auto it = keys_.find(key_id);
+    const bool ok =
+        fail_open_.count(key_id) == 0 && fail_write_.count(key_id) == 0 && it != keys_.end();
+    writes_.push_back(
+        {std::string(hive_text(hive)) + "\\" + std::string(path), std::string(name), data, ok});
+    if (!ok) return false;
+    const std::string bytes = registry_u32_bytes(data);
+    if (auto v = find_value(it->second, std::string(name)); v != it->second.values.end()) {
+      v->second = bytes;
+    } else {
+      it->second.values.emplace_back(std::string(name), bytes);
+    }
+    changed_locked(key_id);
+    return true;
   }
 
   // ---- RegistryReader ----
@@ -329,6 +374,8 @@ class FakeRegistry final : public RegistryReader {
   std::map<std::string, Key> keys_;             // by id: hive text, '\', lower-cased path
   std::map<std::string, uint64_t> generation_;  // value changes per key id, kept across deletion
   std::set<std::string> fail_open_;
+  std::set<std::string> fail_write_;
+  std::vector<Write> writes_;
   std::map<std::string, size_t> fail_enumeration_at_;
   bool fail_watch_creation_ = false;
   mutable std::map<std::string, std::function<void()>> after_listing_;

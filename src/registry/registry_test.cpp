@@ -38,6 +38,9 @@ TEST_F(FakeRegistryContract, TextValues) {
 TEST_F(FakeRegistryContract, NumberValues) {
   testing::check_u32_values(registry, arrange, kRoot);
 }
+TEST_F(FakeRegistryContract, NumberWrite) {
+  testing::check_u32_write(registry, registry, arrange, kRoot);
+}
 TEST_F(FakeRegistryContract, ChangeWatch) {
   testing::check_change_watch(registry, arrange, kRoot);
 }

@@ -158,4 +158,17 @@ std::unique_ptr<ValueChangeWatch> WindowsRegistry::watch_values(Hive hive,
                                                    std::move(event));
 }
 
+bool WindowsRegistryWriter::write_u32(Hive hive, std::string_view subkey, std::string_view value,
+                                      uint32_t data) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(root_of(hive), win::widen(subkey).c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                    &raw) != ERROR_SUCCESS) {
+    return false;
+  }
+  win::RegKey key(raw);
+  const DWORD dword = data;
+  return RegSetValueExW(key.get(), win::widen(value).c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&dword), sizeof dword) == ERROR_SUCCESS;
+}
+
 }  // namespace tarnwick

@@ -1,6 +1,6 @@
 #pragma once
 // The registry operations on the real Windows registry, in the native
-// registry view. Holds no state: safe from any thread.
+// registry view. Hold no state: safe from any thread.
 
 #include "registry/registry.h"
 
@@ -15,6 +15,12 @@ class WindowsRegistry final : public RegistryReader {
   std::optional<uint32_t> read_u32(Hive hive, std::string_view subkey,
                                    std::string_view value) const override;
   std::unique_ptr<ValueChangeWatch> watch_values(Hive hive, std::string_view subkey) override;
+};
+
+class WindowsRegistryWriter final : public RegistryWriter {
+ public:
+  bool write_u32(Hive hive, std::string_view subkey, std::string_view value,
+                 uint32_t data) override;
 };
 
 }  // namespace tarnwick

@@ -91,6 +91,13 @@ TEST(WindowsRegistry, NumberValues) {
   testing::check_u32_values(registry, arrange, kRoot);
 }
 
+TEST(WindowsRegistry, NumberWrite) {
+  WindowsRegistry registry;
+  WindowsRegistryWriter writer;
+  ApiArranger arrange;
+  testing::check_u32_write(registry, writer, arrange, kRoot);
+}
+
 // `reg add` of a value fires the watch; `reg add` of a subkey does not.
 TEST(WindowsRegistry, ChangeWatchWithRegAdd) {
   WindowsRegistry registry;

@@ -104,12 +104,13 @@ def wine_process_args():
 
 
 class Engine:
-    """A foreground 'tarnwick.exe run', stopped with Ctrl+C (SIGINT to the wine process)."""
+    """A foreground 'tarnwick.exe run' (of `exe`, the build's by default), stopped
+    with Ctrl+C (SIGINT to the wine process)."""
 
-    def __init__(self, *args, env=None, data_dir=DATA_DIR):
+    def __init__(self, *args, env=None, data_dir=DATA_DIR, exe=TARNWICK):
         self.data_dir = data_dir
         self.starts_before = titles(data_dir).count("Tarnwick is patrolling")
-        self.proc = start(TARNWICK, "run", *args, env=env)
+        self.proc = start(exe, "run", *args, env=env)
         self.stdout = b""
         self.stderr = b""
 

@@ -1,0 +1,33 @@
+#pragma once
+// An in-memory stand-in for other processes' address spaces. Tests only.
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "selfprotect/injection.h"
+
+namespace tarnwick::testing {
+
+class FakeProcessMemory final : public ProcessMemory {
+ public:
+  // Processes that can be opened, with their regions; any other pid cannot.
+  std::map<uint32_t, std::vector<MemoryRegion>> regions;
+  // Every pid a walk was asked for, in order.
+  std::vector<uint32_t> walked;
+
+  bool walk(uint32_t pid, const RegionVisitor& visit) override {
+    walked.push_back(pid);
+    auto it = regions.find(pid);
+    if (it == regions.end()) return false;
+    for (const MemoryRegion& r : it->second) visit(r);
+    return true;
+  }
+};
+
+// One committed private PAGE_EXECUTE_READWRITE region.
+inline MemoryRegion rwx_region(uint64_t base, uint64_t size) {
+  return {base, size, kMemCommit, kMemPrivate, kPageExecuteReadWrite};
+}
+
+}  // namespace tarnwick::testing
