@@ -8,9 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "alert/sink.h"
+#include "alert/file_pipeline_fixture.h"
 #include "fileio/fileio.h"
-#include "testsupport/temp_dir.h"
 
 #ifndef TARNWICK_LOAD_PER_THREAD
 #ifdef _WIN32
@@ -24,8 +23,6 @@
 
 namespace tarnwick {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kProducers = 8;
 constexpr int kPerProducer = TARNWICK_LOAD_PER_THREAD;
@@ -86,19 +83,10 @@ bool parse_title(std::string_view line, int& producer, int& i) {
 }
 
 TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshotsRace) {
-  testing::TempDir dir;
-  const auto log_path = dir / "Tarnwick.log.jsonl";
-  Config config;
-  StatsCounters stats(dir / "Tarnwick.stats.json", {}, Clock::now());
-  FileAlertLog log(log_path);
-  NoNotifier notifier;
-  NoResponder responder;
-  const AlertSink::ClockFn clock = [] { return Clock::now(); };
-  AlertSink sink({config, stats, log, notifier, responder, {}}, clock, clock());
-  AlertQueue queue;
-  EngineFlags flags;
-
-  std::thread consumer([&] { run_alert_sink(queue, flags, sink, clock); });
+  testing::FilePipeline pipeline;
+  auto& stats = pipeline.stats;
+  auto& queue = pipeline.queue;
+  std::thread consumer = pipeline.start_consumer();
 
   // Two snapshot writers (the statistics writer and the sink after an action)
   // and a reader that must always find a whole snapshot, never an older one.
@@ -153,7 +141,7 @@ TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshots
   // torn, merged or repeated write fails one or the other.
   const ExpectedLines expected;
   std::vector<bool> seen(kTotal, false);
-  const std::string text = read_file(log_path).bytes;
+  const std::string text = read_file(pipeline.log_path).bytes;
   ASSERT_TRUE(text.empty() || text.back() == '\n');
   size_t lines = 0, unknown = 0, repeated = 0;
   for (size_t start = 0; start < text.size();) {

@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "alert/file_pipeline_fixture.h"
 #include "alert/sink.h"
 #include "fileio/fileio.h"
-#include "testsupport/temp_dir.h"
 
 namespace tarnwick {
 namespace {
@@ -310,18 +310,9 @@ TEST(RunAlertSink, DiscardsWhatIsTakenOnceStopIsSet) {
 }
 
 TEST(RunAlertSink, ConcurrentProducersEveryAlertLoggedOnce) {
-  testing::TempDir dir;
-  const auto log_path = dir / "Tarnwick.log.jsonl";
-  Config config;
-  StatsCounters stats(dir / "Tarnwick.stats.json", {}, Clock::now());
-  FileAlertLog log(log_path);
-  NoNotifier notifier;
-  NoResponder responder;
-  const AlertSink::ClockFn clock = [] { return Clock::now(); };
-  AlertSink sink({config, stats, log, notifier, responder, {}}, clock, clock());
-  AlertQueue q;
-  EngineFlags flags;
-  std::thread consumer([&] { run_alert_sink(q, flags, sink, clock); });
+  testing::FilePipeline pipeline;
+  auto& q = pipeline.queue;
+  std::thread consumer = pipeline.start_consumer();
 
   constexpr int kThreads = 4, kEach = 2500;
   std::vector<std::thread> producers;
@@ -336,7 +327,7 @@ TEST(RunAlertSink, ConcurrentProducersEveryAlertLoggedOnce) {
   q.close();
   consumer.join();
 
-  const std::string text = read_file(log_path).bytes;
+  const std::string text = read_file(pipeline.log_path).bytes;
   std::set<std::string> seen;
   size_t start = 0, lines = 0;
   while (start < text.size()) {
@@ -348,7 +339,7 @@ TEST(RunAlertSink, ConcurrentProducersEveryAlertLoggedOnce) {
     start = end + 1;
   }
   EXPECT_EQ(lines, static_cast<size_t>(kThreads * kEach));
-  EXPECT_EQ(stats.values().total_alerts, static_cast<uint64_t>(kThreads * kEach));
+  EXPECT_EQ(pipeline.stats.values().total_alerts, static_cast<uint64_t>(kThreads * kEach));
 }
 
 }  // namespace

@@ -10,20 +10,13 @@
 #include "net/connections.h"
 #include "procmeta/procmeta_fake.h"
 #include "tcptable/tcptable_fake.h"
+#include "testsupport/counting_out.h"
 
 namespace tarnwick {
 namespace {
 
+using testing::CountingOut;
 using testing::ipv4;
-
-class CountingOut final : public AlertOut {
- public:
-  size_t count = 0;
-  void push(Alert alert) override {
-    benchmark::DoNotOptimize(alert.detail.data());
-    ++count;
-  }
-};
 
 struct Machine {
   testing::FakeProcessQuery query;

@@ -8,22 +8,16 @@
 
 #include "proc/launch.h"
 #include "procmeta/procmeta_fake.h"
+#include "testsupport/counting_out.h"
 
 namespace tarnwick {
 namespace {
 
+using testing::CountingOut;
+
 struct MixLaunch {
   ProcessLaunch launch;
   std::string parent;
-};
-
-class CountingOut final : public AlertOut {
- public:
-  size_t count = 0;
-  void push(Alert alert) override {
-    benchmark::DoNotOptimize(alert.detail.data());
-    ++count;
-  }
 };
 
 std::string chrome_renderer() {
