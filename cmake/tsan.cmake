@@ -1,6 +1,6 @@
 # ThreadSanitizer build: the portable core and only the tests whose threads
-# meet (queue, sink, statistics writer, detector loops, engine start and stop,
-# and the load test). Any report fails the run.
+# meet (queue, sink, statistics writer, every detector loop and watcher, engine
+# start and stop, and the load test). Any report fails the run.
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -16,7 +16,17 @@ set(TSAN_TEST_SOURCES
     src/alert/sink_test.cpp
     src/alert/pipeline_load_test.cpp
     src/stats/stats_test.cpp
-    src/proc/detector_test.cpp)
+    src/proc/detector_test.cpp
+    src/net/dns_test.cpp
+    src/persist/autostart_test.cpp
+    src/persist/persist_test.cpp
+    src/persist/services_test.cpp
+    src/persist/tasks_test.cpp
+    src/registry/registry_test.cpp
+    src/files/detector_test.cpp
+    src/selfprotect/detector_test.cpp
+    src/selfprotect/injection_test.cpp
+    src/gamemode/gamemode_test.cpp)
 list(TRANSFORM TSAN_TEST_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 add_executable(tarnwick_tsan_tests ${TSAN_TEST_SOURCES})
 target_link_libraries(tarnwick_tsan_tests PRIVATE tarnwick_core GTest::gtest GTest::gtest_main GTest::gmock)
