@@ -1,6 +1,5 @@
 #include "alert/alert.h"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -225,19 +224,9 @@ void append_json_string(std::string_view text, std::string& out) {
   out.push_back('"');
 }
 
-namespace {
-
-void append_uint(uint64_t v, std::string& out) {
-  char buf[24];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<size_t>(result.ptr - buf));
-}
-
-}  // namespace
-
 void serialise_into(const Alert& a, std::string& out) {
   out += "{\"ts_unix\":";
-  append_uint(a.ts_unix, out);
+  append_decimal(a.ts_unix, out);
   out += ",\"source\":\"";
   out += source_name(a.source);
   out += "\",\"severity\":\"";
@@ -248,7 +237,7 @@ void serialise_into(const Alert& a, std::string& out) {
   append_json_string(a.detail, out);
   out += ",\"pid\":";
   if (a.pid) {
-    append_uint(*a.pid, out);
+    append_decimal(*a.pid, out);
   } else {
     out += "null";
   }

@@ -20,10 +20,6 @@ constexpr std::string_view kSnapshotTunnels[] = {
     "ngrok.exe",  "cloudflared.exe", "frpc.exe", "frps.exe",     "localtonet.exe",
     "playit.exe", "chisel.exe",      "gost.exe", "wstunnel.exe", "nps.exe"};
 
-void append_number(uint64_t value, std::string& out) {
-  out += std::to_string(value);
-}
-
 }  // namespace
 
 std::string_view tcp_state_name(uint32_t state) {
@@ -70,25 +66,25 @@ std::vector<ConnEntry> snapshot_entries(const std::vector<TcpRow>& rows,
 
 std::string serialise_conns(uint64_t ts_unix, const std::vector<ConnEntry>& entries) {
   std::string out = "{\"ts_unix\":";
-  append_number(ts_unix, out);
+  append_decimal(ts_unix, out);
   out += ",\"count\":";
-  append_number(entries.size(), out);
+  append_decimal(entries.size(), out);
   out += ",\"conns\":[";
   for (size_t i = 0; i < entries.size(); ++i) {
     const ConnEntry& e = entries[i];
     if (i != 0) out += ',';
     out += "{\"pid\":";
-    append_number(e.pid, out);
+    append_decimal(e.pid, out);
     out += ",\"image\":";
     append_json_string(e.image, out);
     out += ",\"local_addr\":\"";
     append_ipv4(e.local_addr, out);
     out += "\",\"local_port\":";
-    append_number(e.local_port, out);
+    append_decimal(e.local_port, out);
     out += ",\"remote_addr\":\"";
     append_ipv4(e.remote_addr, out);
     out += "\",\"remote_port\":";
-    append_number(e.remote_port, out);
+    append_decimal(e.remote_port, out);
     out += ",\"state\":\"";
     out += e.state;
     out += "\",\"flag\":\"";

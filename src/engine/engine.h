@@ -37,8 +37,6 @@ struct EngineShared {
 inline constexpr std::string_view kDetectorNames[] = {
     "network", "process", "persistence", "files", "dns", "selfprotect", "security"};
 
-// Held open in the data directory for the engine's life.
-
 inline constexpr std::string_view kStartupTitle = "Tarnwick is patrolling";
 inline constexpr std::string_view kStartupDetail =
     "All sentinels online: network, process, persistence, files, DNS, self-protection.";

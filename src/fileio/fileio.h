@@ -48,10 +48,6 @@ bool write_file_replacing(const std::filesystem::path& target, std::string_view 
 
 bool make_directories(const std::filesystem::path& path);
 
-// A lock file held open so that no one else can take it: opened without
-// sharing on Windows, with an exclusive flock elsewhere (which also keeps out
-// a second opener in the same process). Released when destroyed, and by the
-// system when the process ends in any way.
 // The data directory's lock file.
 inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
 
@@ -60,6 +56,10 @@ inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
 // the service is stopped, and keep the service from ever starting.
 inline constexpr std::wstring_view kLockFileSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
 
+// A lock file held open so that no one else can take it: opened without
+// sharing on Windows, with an exclusive flock elsewhere (which also keeps out
+// a second opener in the same process). Released when destroyed, and by the
+// system when the process ends in any way.
 class FileLock {
  public:
   enum class Status { Held, Busy, Failed };

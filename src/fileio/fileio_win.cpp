@@ -2,11 +2,10 @@
 // delete so that a user's editor, viewer or cleanup tool is never locked out
 // by the engine.
 #include <windows.h>
-// After windows.h, which it relies on.
-#include <sddl.h>
 
 #include "fileio/fileio.h"
 #include "win/handle_win.h"
+#include "win/security_win.h"
 
 namespace tarnwick {
 
@@ -79,13 +78,10 @@ FileLock FileLock::acquire(const std::filesystem::path& path) {
   // A new lock file is made for SYSTEM, Administrators and its owner only
   // (the descriptor is left out when it cannot be built). Read access is
   // enough to hold it; no sharing: every other open fails.
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  const std::wstring sddl(kLockFileSddl);
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd, FALSE};
+  const win::LocalMemory sd = win::security_descriptor(kLockFileSddl);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.get(), FALSE};
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, sd ? &attributes : nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (sd != nullptr) LocalFree(sd);
   if (handle == INVALID_HANDLE_VALUE) {
     const bool busy = GetLastError() == ERROR_SHARING_VIOLATION;
     return FileLock(busy ? Status::Busy : Status::Failed, kNone);

@@ -1,15 +1,14 @@
 #include "folderguard/folderguard_win.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 #include <windows.h>
 
 #include <initializer_list>
-#include <memory>
 #include <string>
 
 #include "fileio/fileio.h"
 #include "win/handle_win.h"
+#include "win/security_win.h"
 
 namespace tarnwick {
 
@@ -56,24 +55,9 @@ win::FileHandle open_for_security(const std::filesystem::path& path) {
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-struct LocalFreeDeleter {
-  void operator()(void* p) const { LocalFree(p); }
-};
-using SecurityDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
-
 // Full control for SYSTEM and Administrators and nothing else, for a file
 // that only the engine may open (its lock file).
 constexpr std::wstring_view kEngineOnlyFileSddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
-
-SecurityDescriptor descriptor(std::wstring_view text) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  const std::wstring sddl(text);
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd,
-                                                            nullptr)) {
-    return nullptr;
-  }
-  return SecurityDescriptor(sd);
-}
 
 }  // namespace
 
@@ -105,7 +89,7 @@ bool WindowsFolderSecurity::create_directories(const std::filesystem::path& fold
 }
 
 bool WindowsFolderSecurity::protect_folder(const std::filesystem::path& folder) {
-  const SecurityDescriptor sd = descriptor(kProtectedFolderSddl);
+  const win::LocalMemory sd = win::security_descriptor(kProtectedFolderSddl);
   if (!sd) return false;
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -138,14 +122,13 @@ std::vector<std::filesystem::path> WindowsFolderSecurity::files_in(
   std::vector<std::filesystem::path> files;
   WIN32_FIND_DATAW found{};
   const std::filesystem::path pattern = folder / L"*";
-  HANDLE raw =
-      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (raw == INVALID_HANDLE_VALUE) return files;
+  const win::FindHandle search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                                FindExSearchNameMatch, nullptr, 0));
+  if (!search) return files;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       files.push_back(folder / found.cFileName);
-  } while (FindNextFileW(raw, &found));
-  FindClose(raw);
+  } while (FindNextFileW(search.get(), &found));
   return files;
 }
 
@@ -168,7 +151,7 @@ bool WindowsFolderSecurity::adopt_file(const std::filesystem::path& file, bool e
     return false;
   }
   if (engine_only) {
-    const SecurityDescriptor sd = descriptor(kEngineOnlyFileSddl);
+    const win::LocalMemory sd = win::security_descriptor(kEngineOnlyFileSddl);
     PACL dacl = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;

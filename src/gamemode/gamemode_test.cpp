@@ -152,11 +152,11 @@ TEST(GameModeThread, AFullScreenWindowSparesTheProcessWalk) {
   r.config.game_processes = {"game.exe"};
   for (int i = 0; i < 3; ++i) r.desktop.script.push_back(window("GameWnd", kPrimary));
   r.desktop.script.push_back(window("Progman", kPrimary));
-  r.table.script = {{{8, "explorer.exe"}}};
+  for (int i = 0; i < 4; ++i) r.table.script.push_back({{8, "explorer.exe"}});
   r.polls = 4;
   r.run();
   EXPECT_EQ(r.flag_log, "0011");
-  EXPECT_TRUE(r.table.script.empty()) << "only the poll without a full-screen window walks";
+  EXPECT_EQ(r.table.script.size(), 3u) << "only the poll without a full-screen window walks";
 }
 
 TEST(GameModeThread, DisabledEndsAtOnceAndNeverSetsTheFlag) {

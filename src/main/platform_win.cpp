@@ -109,7 +109,6 @@ void run_windows_tamper_watch(AlertQueue& queue, const EngineFlags& flags,
       executable_path().path,
       [](const std::filesystem::path& file) { return tarnwick::file_size(file); },
       out,
-      flags,
       stop_aware_sleeper(flags)};
   run_tamper_watch(parts);
 }

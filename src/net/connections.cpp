@@ -61,6 +61,8 @@ bool is_shell(std::string_view lower_name) {
 
 void ConnectionMonitor::check_names(const ObservedConnection& conn, std::string_view name,
                                     AlertOut& out) {
+  lower_.clear();
+  append_lower(name, lower_);
   if (is_tunnel_tool(lower_)) {
     const std::string pid = std::to_string(conn.pid);
     std::string detail(name);
@@ -143,8 +145,6 @@ void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery
     if (!is_public_ipv4(row.remote_addr)) continue;
     const ObservedConnection conn{row.pid, row.remote_addr, row.remote_port, row.state};
     const std::string name = process_name(query, row.pid).value_or(std::string());
-    lower_.clear();
-    append_lower(name, lower_);
     check_names(conn, name, out);
     const Identity id{row.pid, row.remote_addr, row.remote_port};
     current_.push_back(id);
@@ -160,8 +160,6 @@ void ConnectionMonitor::observe_new_connection(const ObservedConnection& conn,
                                                std::string_view name, MonitorTime now,
                                                AlertOut& out) {
   if (is_public_ipv4(conn.remote_addr)) {
-    lower_.clear();
-    append_lower(name, lower_);
     check_names(conn, name, out);
     beacon_step(conn, name, now, out);
   }

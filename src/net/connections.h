@@ -85,7 +85,7 @@ class ConnectionMonitor {
     MonitorTime last_new{};
   };
 
-  // The tunnel and reverse-shell rules; `lower_` holds the lower-cased `name`.
+  // The tunnel and reverse-shell rules.
   void check_names(const ObservedConnection& conn, std::string_view name, AlertOut& out);
   void beacon_step(const ObservedConnection& conn, std::string_view name, MonitorTime now,
                    AlertOut& out);

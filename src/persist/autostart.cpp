@@ -46,8 +46,8 @@ std::optional<Folder> parent_folder(std::string_view path) {
 // Reads the key again and reports what is new since `baseline`, which then
 // becomes what was read.
 void report_new_values(const AutostartKey& key, PersistenceParts& p, NameSet& baseline) {
-  NameSet current = p.registry.value_names(key.hive, key.subkey);
-  for (const std::string& name : new_names(current, baseline)) {
+  for (const std::string& name :
+       take_new_names(p.registry.value_names(key.hive, key.subkey), baseline)) {
     // The data is only worth reading for a value that carries the engine's name.
     if (ascii_lower(name) == "tarnwick" &&
         is_own_entry(name, p.registry.read_text(key.hive, key.subkey, name).value_or(""),
@@ -56,7 +56,6 @@ void report_new_values(const AutostartKey& key, PersistenceParts& p, NameSet& ba
     }
     p.out.push(autostart_alert(key, name));
   }
-  baseline = std::move(current);
 }
 
 }  // namespace

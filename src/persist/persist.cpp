@@ -23,13 +23,24 @@ EngineImage system_engine_image() {
           }};
 }
 
-std::vector<std::string> new_names(const NameSet& current, const NameSet& baseline) {
+std::vector<std::string> take_new_names(NameSet current, NameSet& baseline) {
   std::vector<std::string> found;
   for (const std::string& name : current) {
     if (baseline.count(name) == 0) found.push_back(name);
   }
   std::sort(found.begin(), found.end());
+  baseline = std::move(current);
   return found;
+}
+
+void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono::seconds in_game,
+                    const std::function<NameSet()>& read,
+                    const std::function<void(const std::string&)>& report) {
+  NameSet baseline = read();
+  while (!p.flags.stopping()) {
+    if (!p.sleep(p.flags.game_mode() ? in_game : every)) return;
+    for (const std::string& name : take_new_names(read(), baseline)) report(name);
+  }
 }
 
 void run_persistence_detector(PersistenceParts& parts) {

@@ -5,6 +5,7 @@
 // for them. What they share is bundled here; every part must be safe to use
 // from the ten watcher threads at once.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,8 +37,15 @@ struct PersistenceParts {
 };
 
 // Names in `current` but not in `baseline`, sorted so that one comparison
-// reports its finds in a stable order.
-std::vector<std::string> new_names(const NameSet& current, const NameSet& baseline);
+// reports its finds in a stable order; `baseline` then becomes `current`.
+std::vector<std::string> take_new_names(NameSet current, NameSet& baseline);
+
+// The polling watchers' loop: a baseline from `read` at once, then every
+// `every` (`in_game` while game mode is on) `report` for each new name.
+// Returns when `stop` is set.
+void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono::seconds in_game,
+                    const std::function<NameSet()>& read,
+                    const std::function<void(const std::string&)>& report);
 
 // The detector thread body: starts the ten watchers and returns once all of
 // them have ended, which happens when `stop` is set.

@@ -13,6 +13,9 @@ namespace tarnwick {
 
 inline constexpr std::string_view kServicesKey = "System\\CurrentControlSet\\Services";
 
+// The registry key of one service, under the services key.
+std::string service_key(std::string_view name);
+
 // True only when the service's "Type" reads as exactly 4 bytes holding 1
 // (kernel driver) or 2 (file-system driver).
 bool is_driver_service(const RegistryReader& registry, const std::string& name);

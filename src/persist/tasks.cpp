@@ -33,15 +33,11 @@ Alert task_alert(const std::string& name) {
 
 void run_task_watcher(PersistenceParts& p) {
   using std::chrono::seconds;
-  NameSet baseline = task_names(p.registry);
-  while (!p.flags.stopping()) {
-    if (!p.sleep(p.flags.game_mode() ? seconds(45) : seconds(10))) return;
-    NameSet current = task_names(p.registry);
-    for (const std::string& name : new_names(current, baseline)) {
-      if (!is_system_task(name)) p.out.push(task_alert(name));
-    }
-    baseline = std::move(current);
-  }
+  poll_new_names(
+      p, seconds(10), seconds(45), [&p] { return task_names(p.registry); },
+      [&p](const std::string& name) {
+        if (!is_system_task(name)) p.out.push(task_alert(name));
+      });
 }
 
 }  // namespace tarnwick

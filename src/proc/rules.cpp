@@ -1,6 +1,5 @@
 #include "proc/rules.h"
 
-#include <charconv>
 #include <initializer_list>
 
 #include "text/text.h"
@@ -270,12 +269,6 @@ constexpr ProcessRule kRules[] = {
      "Unsigned {name} ran from a malware-favoured drop folder (parent {parent}).\n{image}",
      "susloc:{image}", "T1204 (User Execution)", 5.3f},
 };
-
-void append_decimal(uint32_t value, std::string& out) {
-  char buf[10];
-  const auto result = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, result.ptr);
-}
 
 // False for a name this table does not know; the caller then keeps the braces.
 bool append_placeholder(std::string_view key, const LaunchFacts& f, std::string& out) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "registry/registry.h"
+#include "testsupport/utf16le_bytes.h"
 
 namespace tarnwick::testing {
 
@@ -52,22 +53,13 @@ class StopLater {
   std::thread thread_;
 };
 
-inline std::string utf16le(std::u16string_view units) {
-  std::string bytes;
-  for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
-  }
-  return bytes;
-}
-
 inline void check_listing(RegistryReader& reg, RegistryArranger& arrange, const std::string& root) {
   const std::string key = root + "\\List";
   arrange.create_key(key + "\\Alpha");
   arrange.create_key(key + "\\beta\\Deeper");
-  arrange.set_raw(key, "Updater", utf16le(u"x"), kRegSz);
-  arrange.set_raw(key, "\u00dcnic\u00f6de \u2603", utf16le(u"x"), kRegSz);
-  arrange.set_raw(key, std::string(511, 'n'), utf16le(u"x"), kRegSz);
+  arrange.set_raw(key, "Updater", utf16le_bytes(u"x"), kRegSz);
+  arrange.set_raw(key, "\u00dcnic\u00f6de \u2603", utf16le_bytes(u"x"), kRegSz);
+  arrange.set_raw(key, std::string(511, 'n'), utf16le_bytes(u"x"), kRegSz);
 
   EXPECT_EQ(reg.value_names(Hive::CurrentUser, key),
             (NameSet{"Updater", "\u00dcnic\u00f6de \u2603", std::string(511, 'n')}));
@@ -84,9 +76,9 @@ inline void check_listing(RegistryReader& reg, RegistryArranger& arrange, const 
   // A value name too long for the usual 512-unit buffer is still read, and
   // the names after it too.
   const std::string long_names = root + "\\LongNames";
-  arrange.set_raw(long_names, std::string(512, 'n'), utf16le(u"x"), kRegSz);
-  arrange.set_raw(long_names, std::string(16383, 'm'), utf16le(u"x"), kRegSz);
-  arrange.set_raw(long_names, "After", utf16le(u"x"), kRegSz);
+  arrange.set_raw(long_names, std::string(512, 'n'), utf16le_bytes(u"x"), kRegSz);
+  arrange.set_raw(long_names, std::string(16383, 'm'), utf16le_bytes(u"x"), kRegSz);
+  arrange.set_raw(long_names, "After", utf16le_bytes(u"x"), kRegSz);
   EXPECT_EQ(reg.value_names(Hive::CurrentUser, long_names),
             (NameSet{std::string(512, 'n'), std::string(16383, 'm'), "After"}));
 }
@@ -100,16 +92,19 @@ inline void check_text_values(RegistryReader& reg, RegistryArranger& arrange,
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {"terminated", utf16le(u"\"C:\\Program Files\\x.exe\" /y") + std::string(2, '\0'),
+      {"terminated", utf16le_bytes(u"\"C:\\Program Files\\x.exe\" /y") + std::string(2, '\0'),
        "\"C:\\Program Files\\x.exe\" /y"},
-      {"unterminated", utf16le(u"abc"), "abc"},
-      {"odd byte ignored", utf16le(u"ab") + "c", "ab"},
-      {"stops at the first 0", utf16le(u"ab") + std::string(2, '\0') + utf16le(u"cd"), "ab"},
+      {"unterminated", utf16le_bytes(u"abc"), "abc"},
+      {"odd byte ignored", utf16le_bytes(u"ab") + "c", "ab"},
+      {"stops at the first 0", utf16le_bytes(u"ab") + std::string(2, '\0') + utf16le_bytes(u"cd"),
+       "ab"},
       {"lone surrogates",
-       utf16le(u"a") + std::string("\x00\xD8", 2) + utf16le(u"b") + std::string("\x00\xDC", 2),
+       utf16le_bytes(u"a") + std::string("\x00\xD8", 2) + utf16le_bytes(u"b") +
+           std::string("\x00\xDC", 2),
        "a\uFFFDb\uFFFD"},
-      {"pair", utf16le(u"\U0001F600"), "\U0001F600"},
-      {"non-ASCII", utf16le(u"C:\\Users\\J\u00fcrgen\\t.exe"), "C:\\Users\\J\u00fcrgen\\t.exe"},
+      {"pair", utf16le_bytes(u"\U0001F600"), "\U0001F600"},
+      {"non-ASCII", utf16le_bytes(u"C:\\Users\\J\u00fcrgen\\t.exe"),
+       "C:\\Users\\J\u00fcrgen\\t.exe"},
       {"just a terminator", std::string(2, '\0'), ""},
       {"single byte", "a", ""},
       {"empty", "", std::nullopt},
@@ -119,7 +114,7 @@ inline void check_text_values(RegistryReader& reg, RegistryArranger& arrange,
     arrange.set_raw(key, c.name, c.bytes, kRegBinary);
     EXPECT_EQ(reg.read_text(Hive::CurrentUser, key, c.name), c.expected);
   }
-  arrange.set_raw(key, "sz", utf16le(u"typed") + std::string(2, '\0'), kRegSz);
+  arrange.set_raw(key, "sz", utf16le_bytes(u"typed") + std::string(2, '\0'), kRegSz);
   EXPECT_EQ(reg.read_text(Hive::CurrentUser, key, "SZ"), "typed");
   EXPECT_EQ(reg.read_text(Hive::CurrentUser, key, "missing"), std::nullopt);
   EXPECT_EQ(reg.read_text(Hive::CurrentUser, root + "\\Missing", "sz"), std::nullopt);
@@ -175,7 +170,7 @@ inline void check_change_watch(RegistryReader& reg, RegistryArranger& arrange,
   }
 
   ASSERT_TRUE(watch->arm());
-  arrange.set_raw(key, "Added", utf16le(u"x"), kRegSz);
+  arrange.set_raw(key, "Added", utf16le_bytes(u"x"), kRegSz);
   EngineFlags flags;
   StopLater bound(flags, std::chrono::seconds(10));
   EXPECT_EQ(watch->wait(flags), ValueChangeWatch::Wait::Changed);

@@ -4,6 +4,7 @@
 // Key paths and value names match regardless of ASCII case, as they do in
 // the real registry. Safe from any thread. Tests only.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,19 +17,14 @@
 #include <vector>
 
 #include "registry/registry.h"
+#include "testsupport/utf16le_bytes.h"
 #include "text/text.h"
 
 namespace tarnwick::testing {
 
 // `text` as the registry stores a REG_SZ: UTF-16LE with its terminating 0.
 inline std::string registry_text_bytes(std::string_view text) {
-  std::string bytes;
-  for (char16_t unit : utf8_to_utf16(text)) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  bytes.append(2, '\0');
-  return bytes;
+  return utf16le_bytes(utf8_to_utf16(text)) + std::string(2, '\0');
 }
 
 inline std::string registry_u32_bytes(uint32_t v) {
@@ -52,13 +48,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
   void set_values(Hive hive, std::string_view path, const Values& values) {
     std::lock_guard lock(mutex_);
     Key& key = create_locked(hive, path);
-    for (const auto& [name, bytes] : values) {
-      if (auto it = find_value(key, name); it != key.values.end()) {
-        it->second = bytes;
-      } else {
-        key.values.emplace_back(name, bytes);
-      }
-    }
+    for (const auto& [name, bytes] : values) put_locked(key, name, bytes);
     changed_locked(id(hive, path));
   }
   void set_value(Hive hive, std::string_view path, const std::string& name,
@@ -182,12 +172,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     writes_.push_back(
         {std::string(hive_text(hive)) + "\\" + std::string(path), std::string(name), data, ok});
     if (!ok) return false;
-    const std::string bytes = registry_u32_bytes(data);
-    if (auto v = find_value(it->second, std::string(name)); v != it->second.values.end()) {
-      v->second = bytes;
-    } else {
-      it->second.values.emplace_back(std::string(name), bytes);
-    }
+    put_locked(it->second, std::string(name), registry_u32_bytes(data));
     changed_locked(key_id);
     return true;
   }
@@ -307,12 +292,20 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     return std::string(hive_text(hive)) + "\\" + ascii_lower(path);
   }
 
-  static Values::iterator find_value(Key& key, const std::string& name) {
+  // Value names compare without regard to ASCII case, as the registry's do.
+  template <typename K>
+  static auto find_value(K& key, std::string_view name) -> decltype(key.values.begin()) {
     const std::string lower = ascii_lower(name);
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-      if (ascii_lower(it->first) == lower) return it;
+    return std::find_if(key.values.begin(), key.values.end(),
+                        [&](const auto& v) { return ascii_lower(v.first) == lower; });
+  }
+
+  static void put_locked(Key& key, const std::string& name, const std::string& bytes) {
+    if (auto it = find_value(key, name); it != key.values.end()) {
+      it->second = bytes;
+    } else {
+      key.values.emplace_back(name, bytes);
     }
-    return key.values.end();
   }
 
   Key& create_locked(Hive hive, std::string_view path) {
@@ -347,11 +340,9 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     std::lock_guard lock(mutex_);
     const Key* key = open_locked(id(hive, path));
     if (key == nullptr) return std::nullopt;
-    const std::string lower = ascii_lower(name);
-    for (const auto& [n, bytes] : key->values) {
-      if (ascii_lower(n) == lower) return bytes;
-    }
-    return std::nullopt;
+    const auto it = find_value(*key, name);
+    if (it == key->values.end()) return std::nullopt;
+    return it->second;
   }
 
   size_t arms_locked(const std::map<std::string, size_t>& counts, Hive hive,

@@ -16,20 +16,20 @@ namespace {
 
 // KEY_WOW64_64KEY keeps the native view should this ever be built as 32-bit.
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
 
 HKEY root_of(Hive hive) {
   return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-win::RegKey open_key(HKEY root, const std::wstring& subkey) {
+win::RegKey open_key(HKEY root, const std::wstring& subkey, REGSAM access = kReadAccess) {
   HKEY raw = nullptr;
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, kReadAccess, &raw) != ERROR_SUCCESS)
-    return win::RegKey();
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, access, &raw) != ERROR_SUCCESS) return win::RegKey();
   return win::RegKey(raw);
 }
 
-win::RegKey open_key(Hive hive, std::string_view subkey) {
-  return open_key(root_of(hive), win::widen(subkey));
+win::RegKey open_key(Hive hive, std::string_view subkey, REGSAM access = kReadAccess) {
+  return open_key(root_of(hive), win::widen(subkey), access);
 }
 
 // Calls `next(key, index, buffer, &length)` for index 0, 1, 2, ... until it
@@ -160,15 +160,17 @@ std::unique_ptr<ValueChangeWatch> WindowsRegistry::watch_values(Hive hive,
 
 bool WindowsRegistryWriter::write_u32(Hive hive, std::string_view subkey, std::string_view value,
                                       uint32_t data) {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(root_of(hive), win::widen(subkey).c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                    &raw) != ERROR_SUCCESS) {
-    return false;
-  }
-  win::RegKey key(raw);
+  const win::RegKey key = open_key(hive, subkey, kWriteAccess);
+  if (!key) return false;
   const DWORD dword = data;
   return RegSetValueExW(key.get(), win::widen(value).c_str(), 0, REG_DWORD,
                         reinterpret_cast<const BYTE*>(&dword), sizeof dword) == ERROR_SUCCESS;
+}
+
+bool WindowsRegistryWriter::delete_value(Hive hive, std::string_view subkey,
+                                         std::string_view value) {
+  const win::RegKey key = open_key(hive, subkey, kWriteAccess);
+  return key && RegDeleteValueW(key.get(), win::widen(value).c_str()) == ERROR_SUCCESS;
 }
 
 }  // namespace tarnwick

@@ -21,6 +21,9 @@ class WindowsRegistryWriter final : public RegistryWriter {
  public:
   bool write_u32(Hive hive, std::string_view subkey, std::string_view value,
                  uint32_t data) override;
+  // Removes one value; false when the key cannot be opened for writing or the
+  // value is not there.
+  bool delete_value(Hive hive, std::string_view subkey, std::string_view value);
 };
 
 }  // namespace tarnwick

@@ -8,10 +8,6 @@ namespace tarnwick {
 
 namespace {
 
-std::string service_key(std::string_view name) {
-  return std::string(kServicesKey) + "\\" + std::string(name);
-}
-
 std::string image_part(const std::optional<std::string>& image_path) {
   return image_path ? " (image: " + *image_path + ")" : std::string();
 }
@@ -77,9 +73,9 @@ DriverWatch::DriverWatch(DriverWatchParts& parts)
     : p_(parts), previous_(driver_service_set(parts.registry)) {}
 
 void DriverWatch::check() {
-  NameSet current = driver_service_set(p_.registry);
-  for (const std::string& name : new_names(current, previous_)) judge(name);
-  previous_ = std::move(current);
+  for (const std::string& name : take_new_names(driver_service_set(p_.registry), previous_)) {
+    judge(name);
+  }
 }
 
 void DriverWatch::judge(const std::string& name) {

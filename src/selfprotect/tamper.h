@@ -55,7 +55,7 @@ struct TamperWatchParts {
   // The file's size in bytes; nothing when it cannot be read.
   std::function<std::optional<uint64_t>(const std::filesystem::path&)> size;
   AlertOut& out;
-  const EngineFlags& flags;
+  // Every 5 s, game mode or not; it ends when this reports `stop`.
   Sleeper sleep;
 };
 

@@ -32,8 +32,6 @@ DataDirInputs system_data_dir_inputs() {
   };
 }
 
-std::filesystem::path resolve_data_dir() { return resolve_data_dir(system_data_dir_inputs()); }
-
 StatsCounters::StatsCounters(std::filesystem::path path, StatsValues restored,
                              std::chrono::steady_clock::time_point start)
     : path_(std::move(path)),

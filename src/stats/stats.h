@@ -30,7 +30,6 @@ struct DataDirInputs {
 std::filesystem::path resolve_data_dir(const DataDirInputs& in);
 // The process's environment, plain folder creation and its executable.
 DataDirInputs system_data_dir_inputs();
-std::filesystem::path resolve_data_dir();
 
 struct StatsValues {
   uint64_t total_alerts = 0;

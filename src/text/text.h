@@ -40,6 +40,9 @@ void append_lower(std::string_view utf8, std::string& out);
 // Lower-cases A-Z only; every other byte is kept.
 std::string ascii_lower(std::string_view text);
 
+// Appends the decimal digits of `value`, without a temporary string.
+void append_decimal(uint64_t value, std::string& out);
+
 // The part after the last '\' or '/'; the whole text when there is none.
 std::string_view file_name(std::string_view path);
 

@@ -74,10 +74,28 @@ struct ServiceHandleTraits {
   static void close(Value v) { CloseServiceHandle(v); }
 };
 
+// Directory searches (FindFirstFileExW).
+struct FindHandleTraits {
+  using Value = HANDLE;
+  static Value invalid() { return INVALID_HANDLE_VALUE; }
+  static bool is_valid(Value v) { return v != INVALID_HANDLE_VALUE; }
+  static void close(Value v) { FindClose(v); }
+};
+
+// Memory the system allocated for the caller with LocalAlloc.
+struct LocalMemoryTraits {
+  using Value = HLOCAL;
+  static Value invalid() { return nullptr; }
+  static bool is_valid(Value v) { return v != nullptr; }
+  static void close(Value v) { LocalFree(v); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using SnapshotHandle = UniqueHandle<FileHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace tarnwick::win

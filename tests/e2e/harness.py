@@ -43,6 +43,11 @@ def run(exe, *args, timeout=60, env=None):
                           env=wine_env(env), stdin=subprocess.DEVNULL)
 
 
+def reg(*args):
+    """Runs reg.exe in the prefix; True when it succeeded."""
+    return run("reg", *args).returncode == 0
+
+
 def start(exe, *args, env=None):
     """Starts a Windows program in the background."""
     return subprocess.Popen(["wine", exe, *args], stdout=subprocess.PIPE,
@@ -90,6 +95,10 @@ def stats(data_dir=DATA_DIR):
 
 def titles(data_dir=DATA_DIR):
     return [a["title"] for a in log_alerts(data_dir)]
+
+
+def alerts_titled(title, data_dir=DATA_DIR):
+    return [a for a in log_alerts(data_dir) if a["title"] == title]
 
 
 def reset_data_dir():

@@ -6,7 +6,7 @@ import shutil
 import time
 import unittest
 
-from harness import (DRIVE_C, PROGRAMS, Engine, WineTestCase, log_alerts, run, stats, titles,
+from harness import (DRIVE_C, PROGRAMS, Engine, WineTestCase, alerts_titled, run, stats, titles,
                      wait_for, write_config)
 
 FOLDER = "C:\\tarnwick-files"
@@ -21,7 +21,7 @@ def write_files(folder, count, ext):
 
 
 def ransomware_alerts():
-    return [a for a in log_alerts() if a["title"] == TITLE]
+    return alerts_titled(TITLE)
 
 
 class FileActivity(WineTestCase):
@@ -75,7 +75,7 @@ class FileActivity(WineTestCase):
             now = titles()
         self.assertEqual(now.count("No watch directories"), 1, now)
         self.assertNotIn(TITLE, now)
-        alert = [a for a in log_alerts() if a["title"] == "No watch directories"][0]
+        alert = alerts_titled("No watch directories")[0]
         self.assertEqual(alert["source"], "Files")
         self.assertEqual(alert["severity"], "Low")
         self.assertEqual(alert["detail"], "Ransomware watch found no folders to monitor.")

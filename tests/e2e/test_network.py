@@ -5,7 +5,7 @@ import os
 import time
 import unittest
 
-from harness import (DATA_DIR, DRIVE_C, PROGRAMS, Engine, WineTestCase, log_alerts, read_bytes,
+from harness import (DATA_DIR, DRIVE_C, PROGRAMS, Engine, WineTestCase, alerts_titled, read_bytes,
                      start, wait_for)
 
 CONNS = os.path.join(DATA_DIR, "Tarnwick.conns.json")
@@ -25,7 +25,7 @@ def snapshot():
 
 
 def dns_notices():
-    return [a for a in log_alerts() if a["title"] == DNS_TITLE]
+    return alerts_titled(DNS_TITLE)
 
 
 class NetworkMonitoring(WineTestCase):

@@ -1,13 +1,12 @@
 """New autostart values, scheduled tasks and services seen by the real engine,
 with the autostart value removed by the automatic response. One engine run
 serves every check; the registry is changed with reg.exe, as a user would."""
-import os
 import subprocess
 import time
 import unittest
 
-from harness import (TARNWICK, Engine, WineTestCase, log_alerts, run, stats, titles, wait_for,
-                     write_config)
+from harness import (TARNWICK, Engine, WineTestCase, alerts_titled, log_alerts, reg, stats, titles,
+                     wait_for, wine_env, write_config)
 
 RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 TASK_TREE = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\Tree"
@@ -18,14 +17,9 @@ TASK_POLL = 14
 SERVICE_POLL = 19
 
 
-def reg(*args):
-    r = run("reg", *args)
-    return r.returncode == 0
-
-
 def windows_path(host_path):
     out = subprocess.run(["winepath", "-w", host_path], capture_output=True, text=True,
-                         env=dict(os.environ, WINEDEBUG="-all"), timeout=60)
+                         env=wine_env(), timeout=60)
     return out.stdout.strip()
 
 
@@ -72,7 +66,7 @@ class PersistenceDetection(WineTestCase):
             self.assertTrue(wait_for(lambda: report in titles(), 10), titles())
             order = titles()
             self.assertLess(order.index("New autostart entry"), order.index(report))
-            self.assertEqual([a for a in log_alerts() if a["title"] == report][0]["detail"],
+            self.assertEqual(alerts_titled(report)[0]["detail"],
                              "Detection: New autostart entry\n"
                              "Location: HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\n"
                              "Entry: \"Updater\"\n"

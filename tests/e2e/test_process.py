@@ -5,14 +5,10 @@ import shutil
 import time
 import unittest
 
-from harness import (DRIVE_C, FALLBACK_TITLE, Engine, WineTestCase, copy_program,
-                     kill_windows_process, launch, log_alerts, wait_for)
+from harness import (DRIVE_C, FALLBACK_TITLE, Engine, WineTestCase, alerts_titled, copy_program,
+                     kill_windows_process, launch, wait_for)
 # One 3 s polling period, plus the time a start takes under Wine.
 POLL = 8
-
-
-def alerts_titled(title):
-    return [a for a in log_alerts() if a["title"] == title]
 
 
 class ProcessDetection(WineTestCase):

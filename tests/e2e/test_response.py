@@ -5,9 +5,9 @@ import shutil
 import time
 import unittest
 
-from harness import (DATA_DIR, DRIVE_C, Engine, WineTestCase, copy_program, kill_windows_process,
-                     launch, log_alerts, read_bytes, stats, titles, wait_for, wait_past_baseline,
-                     wine_process_args, write_config)
+from harness import (DATA_DIR, DRIVE_C, Engine, WineTestCase, alerts_titled, copy_program,
+                     kill_windows_process, launch, read_bytes, stats, titles, wait_for,
+                     wait_past_baseline, wine_process_args, write_config)
 
 DETECTION = "Credential dumping tool (Mimikatz)"
 WORK = os.path.join(DRIVE_C, "tarnwick-e2e")
@@ -48,7 +48,7 @@ class AutoResponse(WineTestCase):
             self.assertTrue(wait_for(lambda: report in titles(), 10), titles())
             order = titles()
             self.assertLess(order.index(DETECTION), order.index(report))
-            alert = [a for a in log_alerts() if a["title"] == report][0]
+            alert = alerts_titled(report)[0]
             self.assertEqual(alert["severity"], "High")
             self.assertEqual(alert["source"], "System")
             self.assertTrue(alert["detail"].startswith(
@@ -78,7 +78,7 @@ class AutoResponse(WineTestCase):
             self.pid = None
             self.assertFalse(os.path.exists(original))
 
-            detail = [a for a in log_alerts() if a["title"] == report][0]["detail"]
+            detail = alerts_titled(report)[0]["detail"]
             marker = "moved to quarantine (id "
             ident = detail[detail.index(marker) + len(marker):].split(")")[0]
             self.assertRegex(ident, r"^q\d+_\d+$")
@@ -149,7 +149,7 @@ class Push(WineTestCase):
             self.assertTrue(wait_for(lambda: DETECTION in titles(), 10))
             self.assertTrue(wait_for(self.records, 10))
             time.sleep(1)
-            detail = [a for a in log_alerts() if a["title"] == DETECTION][0]["detail"]
+            detail = alerts_titled(DETECTION)[0]["detail"]
         records = self.records()
         self.assertEqual(len(records), 1, records)
         self.assertEqual(records[0]["argv"][1:], [

@@ -9,8 +9,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (BUILD_DIR, CONFIG, PROGRAMS, TARNWICK, Engine, WineTestCase, copy_program, host_path,
-                     kill_windows_process, launch, log_alerts, run, titles, wait_for)
+from harness import (BUILD_DIR, CONFIG, PROGRAMS, TARNWICK, Engine, WineTestCase, alerts_titled,
+                     copy_program, host_path, kill_windows_process, launch, reg, run, titles, wait_for)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
@@ -20,10 +20,6 @@ ENGINE_COPY = "C:\\TarnwickE2E\\tarnwick.exe"
 DROP = "C:\\users\\Public\\tarnwick-e2e"
 # The detector checks every 8 s; the tamper watch every 5 s.
 CYCLE = 8
-
-
-def reg(*args):
-    return run("reg", *args).returncode == 0
 
 
 def service_start(name):
@@ -40,10 +36,6 @@ def add_driver_service(name, image_path):
     assert reg("add", key, "/v", "ImagePath", "/t", "REG_EXPAND_SZ", "/d", image_path, "/f")
     assert reg("add", key, "/v", "Start", "/t", "REG_DWORD", "/d", "3", "/f")
     assert reg("add", key, "/v", "Type", "/t", "REG_DWORD", "/d", "1", "/f")
-
-
-def alerts_titled(title):
-    return [a for a in log_alerts() if a["title"] == title]
 
 
 class SelfProtection(WineTestCase):

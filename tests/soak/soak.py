@@ -11,13 +11,12 @@ Run through scripts/soak, which builds the programs and boots the prefix.
 """
 import os
 import shutil
-import subprocess
 import sys
 import time
 
 import harness
-from harness import (DRIVE_C, PROGRAMS, Engine, kill_windows_process, launch, log_alerts, run,
-                     start, wine_env, write_config)
+from harness import (DRIVE_C, PROGRAMS, Engine, kill_windows_process, launch, log_alerts, reg, run,
+                     start, write_config)
 
 FOLDER = "C:\\soak-files"
 HOST_FOLDER = os.path.join(DRIVE_C, "soak-files")
@@ -33,22 +32,17 @@ def sample():
     return int(pid), int(private), int(handles)
 
 
-def reg(*args):
-    subprocess.run(["wine", "reg", *args, "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, env=wine_env(), timeout=60)
-
-
 def activity(cycle):
     name = NAMES[cycle % len(NAMES)]
     exe = "C:\\soak-bin\\" + name
     harness.copy_program("spin.exe", exe)
     pid = launch(exe)
-    reg("add", RUN_KEY, "/v", "SoakEntry%d" % (cycle % 5), "/d", "C:\\soak-bin\\x.exe")
+    reg("add", RUN_KEY, "/v", "SoakEntry%d" % (cycle % 5), "/d", "C:\\soak-bin\\x.exe", "/f")
     r = run(os.path.join(PROGRAMS, "writefiles.exe"), FOLDER, "30", ".locked")
     assert r.returncode == 0, "writefiles.exe failed with %d" % r.returncode
     time.sleep(2)
     kill_windows_process(pid)
-    reg("delete", RUN_KEY, "/v", "SoakEntry%d" % (cycle % 5))
+    reg("delete", RUN_KEY, "/v", "SoakEntry%d" % (cycle % 5), "/f")
     for entry in os.listdir(HOST_FOLDER):
         os.remove(os.path.join(HOST_FOLDER, entry))
 
