@@ -42,13 +42,19 @@ class TraceEventView {
  public:
   virtual ~TraceEventView() = default;
   virtual uint16_t id() const = 0;
+  // Classic kernel events tell their kind by opcode (their id is 0).
+  virtual uint8_t opcode() const = 0;
+  virtual Guid provider_id() const = 0;
   // The process that raised the event.
   virtual uint32_t header_process_id() const = 0;
   // Whether the event's schema is known; property reads fail without it.
   virtual bool has_schema() const = 0;
   // The raw bytes of a property present as a single value (not an array).
   virtual std::optional<std::string> scalar_bytes(std::string_view property) const = 0;
-  // A string property as UTF-8.
+  // A property declared as a 32-bit integer; nothing for any other type.
+  virtual std::optional<uint32_t> uint32_value(std::string_view property) const = 0;
+  // A property declared as a UTF-16 or an ANSI string, as UTF-8, up to its
+  // first NUL.
   virtual std::optional<std::string> string_value(std::string_view property) const = 0;
 };
 
@@ -87,6 +93,13 @@ Alert trace_stopped_alert(std::string_view session_name);
 void watch_trace_session(TraceSession& session, std::string_view session_name, AlertOut& out,
                          const Sleeper& sleep);
 
+// A private session fed by the kernel's own system trace provider, which
+// delivers the classic kernel event classes selected by `enable_flags`.
+struct KernelTrace {
+  std::string session_guid;  // our own, identifying the session; text form
+  uint32_t enable_flags = 0;
+};
+
 class TraceFactory {
  public:
   virtual ~TraceFactory() = default;
@@ -94,6 +107,10 @@ class TraceFactory {
   // provider enabled, opens it for consumption and starts its event thread.
   virtual TraceStart start(const std::string& session_name, const TraceProvider& provider,
                            TraceCallback on_event) = 0;
+  // The same for a system-logger session: the kernel's events selected by
+  // the flags, no provider to enable.
+  virtual TraceStart start_kernel(const std::string& session_name, const KernelTrace& kernel,
+                                  TraceCallback on_event) = 0;
 };
 
 }  // namespace tarnwick

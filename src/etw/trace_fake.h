@@ -16,13 +16,23 @@ namespace tarnwick::testing {
 class FakeTraceEvent final : public TraceEventView {
  public:
   uint16_t event_id = 1;
+  uint8_t event_opcode = 0;
+  Guid provider;
   uint32_t header_pid = 0;
   bool schema = true;
   std::map<std::string, std::string, std::less<>> scalars;  // raw bytes
+  std::map<std::string, uint32_t, std::less<>> uint32s;
   std::map<std::string, std::string, std::less<>> strings;  // already UTF-8
 
   uint16_t id() const override { return event_id; }
+  uint8_t opcode() const override { return event_opcode; }
+  Guid provider_id() const override { return provider; }
   uint32_t header_process_id() const override { return header_pid; }
+  std::optional<uint32_t> uint32_value(std::string_view p) const override {
+    auto it = uint32s.find(p);
+    if (!schema || it == uint32s.end()) return std::nullopt;
+    return it->second;
+  }
   bool has_schema() const override { return schema; }
   std::optional<std::string> scalar_bytes(std::string_view p) const override {
     auto it = scalars.find(p);
@@ -38,12 +48,19 @@ class FakeTraceEvent final : public TraceEventView {
 
 class FakeTraceFactory final : public TraceFactory {
  public:
-  // When set, every start fails with it.
+  // When set, every provider session start fails with it.
   std::optional<TraceStartError> failure;
+  // When set, every system-logger session start fails with it. By default
+  // they fail as where the system has no slot left for one, so tests that
+  // need only the provider session need not say so.
+  std::optional<TraceStartError> kernel_failure = TraceStartError{"StartTraceW", 1450};
   // What the last start was given.
   std::string session_name;
   TraceProvider provider;
+  KernelTrace kernel;
   TraceCallback callback;
+  // "provider" or "kernel" for each start, in order.
+  std::vector<std::string> started;
   int starts = 0;
   int stops = 0;
   // Set by a test to make the running session's event loop end on its own.
@@ -52,9 +69,21 @@ class FakeTraceFactory final : public TraceFactory {
   TraceStart start(const std::string& name, const TraceProvider& p,
                    TraceCallback on_event) override {
     ++starts;
+    started.push_back("provider");
     session_name = name;
     provider = p;
     if (failure) return *failure;
+    callback = std::move(on_event);
+    return std::unique_ptr<TraceSession>(std::make_unique<Session>(*this));
+  }
+
+  TraceStart start_kernel(const std::string& name, const KernelTrace& k,
+                          TraceCallback on_event) override {
+    ++starts;
+    started.push_back("kernel");
+    session_name = name;
+    kernel = k;
+    if (kernel_failure) return *kernel_failure;
     callback = std::move(on_event);
     return std::unique_ptr<TraceSession>(std::make_unique<Session>(*this));
   }

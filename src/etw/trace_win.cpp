@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,6 +35,34 @@ GUID to_win_guid(const Guid& g) {
   return w;
 }
 
+// TDH's declared property types (_TDH_IN_TYPE, Microsoft Learn), which the
+// MinGW headers lack.
+constexpr USHORT kInTypeAnsiString = 2;
+constexpr USHORT kInTypeInt32 = 7;
+constexpr USHORT kInTypeUInt32 = 8;
+constexpr USHORT kInTypeHexInt32 = 20;
+constexpr USHORT kInTypeCountedAnsiString = 301;
+constexpr USHORT kInTypeReversedCountedAnsiString = 303;
+constexpr USHORT kInTypeNonNullTerminatedAnsiString = 305;
+
+bool is_ansi_string(USHORT in_type) {
+  return in_type == kInTypeAnsiString || in_type == kInTypeCountedAnsiString ||
+         in_type == kInTypeReversedCountedAnsiString || in_type == kInTypeNonNullTerminatedAnsiString;
+}
+
+bool is_32_bit_integer(USHORT in_type) {
+  return in_type == kInTypeInt32 || in_type == kInTypeUInt32 || in_type == kInTypeHexInt32;
+}
+
+// How a session is set up: which events feed it.
+struct SessionSetup {
+  ULONG log_file_mode = 0;
+  // A system-logger session names itself by a GUID of its own and selects
+  // the kernel's events by flags; a provider session has neither.
+  std::optional<GUID> session_guid;
+  ULONG enable_flags = 0;
+};
+
 // EVENT_TRACE_PROPERTIES followed by room for the session name, which the
 // system writes back on start and stop.
 class TraceProperties {
@@ -41,18 +71,25 @@ class TraceProperties {
       : bytes_(sizeof(EVENT_TRACE_PROPERTIES) + (name.size() + 1) * sizeof(wchar_t)) {
     reset();
   }
+  // Only what a stop by name needs.
   void reset() {
     std::fill(bytes_.begin(), bytes_.end(), 0);
     auto* p = get();
     p->Wnode.BufferSize = static_cast<ULONG>(bytes_.size());
+    p->LoggerNameOffset = sizeof(EVENT_TRACE_PROPERTIES);
+  }
+  void set_up(const SessionSetup& setup) {
+    reset();
+    auto* p = get();
     p->Wnode.Flags = WNODE_FLAG_TRACED_GUID;
     p->Wnode.ClientContext = 1;  // query-performance-counter time stamps
-    p->LogFileMode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_NO_PER_PROCESSOR_BUFFERING;
+    if (setup.session_guid) p->Wnode.Guid = *setup.session_guid;
+    p->LogFileMode = setup.log_file_mode;
+    p->EnableFlags = setup.enable_flags;
     p->BufferSize = kBufferSizeKb;
     p->MinimumBuffers = 0;
     p->MaximumBuffers = 0;
     p->FlushTimer = kFlushTimerSeconds;
-    p->LoggerNameOffset = sizeof(EVENT_TRACE_PROPERTIES);
   }
   EVENT_TRACE_PROPERTIES* get() { return reinterpret_cast<EVENT_TRACE_PROPERTIES*>(bytes_.data()); }
 
@@ -66,6 +103,16 @@ class RecordView final : public TraceEventView {
   explicit RecordView(PEVENT_RECORD record) : record_(record) {}
 
   uint16_t id() const override { return record_->EventHeader.EventDescriptor.Id; }
+  uint8_t opcode() const override { return record_->EventHeader.EventDescriptor.Opcode; }
+  Guid provider_id() const override {
+    const GUID& w = record_->EventHeader.ProviderId;
+    Guid g;
+    g.data1 = w.Data1;
+    g.data2 = w.Data2;
+    g.data3 = w.Data3;
+    for (int i = 0; i < 8; ++i) g.data4[i] = w.Data4[i];
+    return g;
+  }
   uint32_t header_process_id() const override { return record_->EventHeader.ProcessId; }
 
   bool has_schema() const override {
@@ -93,16 +140,43 @@ class RecordView final : public TraceEventView {
     return read(name);
   }
 
+  std::optional<uint32_t> uint32_value(std::string_view property) const override {
+    const std::wstring name = win::widen(property);
+    const EVENT_PROPERTY_INFO* prop = find(name);
+    if (prop == nullptr || (prop->Flags & (PropertyStruct | PropertyParamCount)) != 0 ||
+        prop->count != 1 || !is_32_bit_integer(prop->nonStructType.InType)) {
+      return std::nullopt;
+    }
+    auto bytes = read(name);
+    if (!bytes || bytes->size() != 4) return std::nullopt;
+    uint32_t value = 0;
+    std::memcpy(&value, bytes->data(), 4);  // little-endian, as the platform
+    return value;
+  }
+
   std::optional<std::string> string_value(std::string_view property) const override {
     const std::wstring name = win::widen(property);
-    if (find(name) == nullptr) return std::nullopt;
+    const EVENT_PROPERTY_INFO* prop = find(name);
+    if (prop == nullptr || (prop->Flags & PropertyStruct) != 0) return std::nullopt;
     auto bytes = read(name);
     if (!bytes) return std::nullopt;
+    if (is_ansi_string(prop->nonStructType.InType)) return ansi_text(*bytes);
     return utf16le_text(*bytes);
   }
 
  private:
   TRACE_EVENT_INFO* info() const { return reinterpret_cast<TRACE_EVENT_INFO*>(info_.data()); }
+
+  // Text in the system's ANSI code page, up to its first NUL.
+  static std::string ansi_text(const std::string& bytes) {
+    const int length = static_cast<int>(strnlen(bytes.data(), bytes.size()));
+    if (length == 0) return std::string();
+    const int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (units <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, wide.data(), units);
+    return win::narrow(wide);
+  }
 
   const EVENT_PROPERTY_INFO* find(const std::wstring& name) const {
     if (!has_schema()) return nullptr;
@@ -141,19 +215,24 @@ class WindowsTraceSession final : public TraceSession {
       : name_(std::move(name)), properties_(name_), callback_(std::move(callback)) {}
   ~WindowsTraceSession() override { stop(); }
 
-  std::optional<TraceStartError> start(const GUID& provider, const TraceProvider& settings) {
+  // Starts the session; enables `provider` in it when given.
+  std::optional<TraceStartError> start(const SessionSetup& setup, const GUID* provider,
+                                       const TraceProvider* settings) {
     // A session of this name left behind by an earlier, killed run would make
     // the start fail; its stop may fail too when there is none.
+    properties_.reset();
     ControlTraceW(0, name_.c_str(), properties_.get(), EVENT_TRACE_CONTROL_STOP);
 
-    properties_.reset();
+    properties_.set_up(setup);
     ULONG rc = StartTraceW(&session_, name_.c_str(), properties_.get());
     if (rc != ERROR_SUCCESS) return TraceStartError{"StartTraceW", rc};
     session_started_ = true;
 
-    rc = EnableTraceEx2(session_, &provider, EVENT_CONTROL_CODE_ENABLE_PROVIDER, settings.level,
-                        settings.match_any_keyword, settings.match_all_keyword, 0, nullptr);
-    if (rc != ERROR_SUCCESS) return TraceStartError{"EnableTraceEx2", rc};
+    if (provider != nullptr) {
+      rc = EnableTraceEx2(session_, provider, EVENT_CONTROL_CODE_ENABLE_PROVIDER, settings->level,
+                          settings->match_any_keyword, settings->match_all_keyword, 0, nullptr);
+      if (rc != ERROR_SUCCESS) return TraceStartError{"EnableTraceEx2", rc};
+    }
 
     EVENT_TRACE_LOGFILEW logfile{};
     logfile.LoggerName = name_.data();
@@ -224,8 +303,32 @@ TraceStart WindowsTraceFactory::start(const std::string& session_name, const Tra
                                       TraceCallback on_event) {
   const auto guid = parse_guid(provider.guid);
   if (!guid) return TraceStartError{"parsing the provider GUID", ERROR_INVALID_PARAMETER};
+  SessionSetup setup;
+  setup.log_file_mode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_NO_PER_PROCESSOR_BUFFERING;
+  const GUID provider_guid = to_win_guid(*guid);
   auto session = std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
-  if (auto error = session->start(to_win_guid(*guid), provider)) {
+  if (auto error = session->start(setup, &provider_guid, &provider)) {
+    session->stop();
+    return *error;
+  }
+  return std::unique_ptr<TraceSession>(std::move(session));
+}
+
+TraceStart WindowsTraceFactory::start_kernel(const std::string& session_name, const KernelTrace& kernel,
+                                             TraceCallback on_event) {
+  const auto guid = parse_guid(kernel.session_guid);
+  if (!guid) return TraceStartError{"parsing the session GUID", ERROR_INVALID_PARAMETER};
+  // Since Windows 8 the system trace provider feeds up to eight sessions, two
+  // of them kept for the NT Kernel Logger and the Circular Kernel Context
+  // Logger. Ours is one of the others: its own name and GUID, never the
+  // kernel logger's (Microsoft Learn, "Configuring and Starting a
+  // SystemTraceProvider Session"). Older systems, or no free slot, fail here.
+  SessionSetup setup;
+  setup.log_file_mode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_SYSTEM_LOGGER_MODE;
+  setup.session_guid = to_win_guid(*guid);
+  setup.enable_flags = kernel.enable_flags;
+  auto session = std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
+  if (auto error = session->start(setup, nullptr, nullptr)) {
     session->stop();
     return *error;
   }

@@ -9,6 +9,8 @@ class WindowsTraceFactory final : public TraceFactory {
  public:
   TraceStart start(const std::string& session_name, const TraceProvider& provider,
                    TraceCallback on_event) override;
+  TraceStart start_kernel(const std::string& session_name, const KernelTrace& kernel,
+                          TraceCallback on_event) override;
 };
 
 }  // namespace tarnwick

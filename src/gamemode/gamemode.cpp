@@ -40,7 +40,7 @@ bool game_running(const ProcessSnapshot& processes, const std::vector<std::strin
   if (names.empty()) return false;
   std::string lower;
   for (const auto& entry : processes) {
-    lower = ascii_lower(entry.second);
+    lower = ascii_lower(entry.second.name);
     if (std::find(names.begin(), names.end(), lower) != names.end()) return true;
   }
   return false;

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "cmdline/cmdline_win.h"
 #include "conns/conns.h"
 #include "engine/console_win.h"
 #include "etw/trace_win.h"
@@ -48,9 +49,12 @@ void run_windows_process_detector(AlertQueue& queue, const EngineFlags& flags) {
   WindowsTraceFactory traces;
   WindowsProcessTable table;
   WindowsProcessQuery query;
+  WindowsProcessAccess access;
+  CommandLineReader command_lines(access);
   WindowsSignatureCheck trust;
   QueueOut out(queue);
-  ProcessDetectorParts parts{traces, table, query, trust, out, flags, stop_aware_sleeper(flags)};
+  ProcessDetectorParts parts{traces, table, query, command_lines, trust, out, flags,
+                             stop_aware_sleeper(flags)};
   run_process_detector(parts);
 }
 

@@ -17,7 +17,8 @@ ProcessSnapshot WindowsProcessTable::snapshot() {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snap.get(), &entry); more; more = Process32NextW(snap.get(), &entry)) {
     const size_t len = wcsnlen(entry.szExeFile, MAX_PATH);
-    table[entry.th32ProcessID] = win::narrow(std::wstring_view(entry.szExeFile, len));
+    table[entry.th32ProcessID] =
+        ProcessEntry(win::narrow(std::wstring_view(entry.szExeFile, len)), entry.th32ParentProcessID);
   }
   return table;
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tarnwick {
 
@@ -20,9 +21,24 @@ class ProcessQuery {
   virtual std::optional<std::string> query_image_path(uint32_t pid) const = 0;
 };
 
-// pid -> executable file name (as the system reports it), as one snapshot of
-// the process list saw it.
-using ProcessSnapshot = std::map<uint32_t, std::string>;
+// One process as a snapshot of the process list saw it.
+struct ProcessEntry {
+  ProcessEntry() = default;
+  // Most users of the list need only the name.
+  ProcessEntry(std::string file_name, uint32_t parent = 0)
+      : name(std::move(file_name)), parent_pid(parent) {}
+  ProcessEntry(const char* file_name, uint32_t parent = 0)
+      : ProcessEntry(std::string(file_name), parent) {}
+  bool operator==(const ProcessEntry&) const = default;
+
+  std::string name;         // executable file name, as the system reports it
+  // The creator's pid as recorded at creation: that process may have ended
+  // since, and its pid may have been reused.
+  uint32_t parent_pid = 0;
+};
+
+// pid -> process, as one snapshot of the process list saw it.
+using ProcessSnapshot = std::map<uint32_t, ProcessEntry>;
 
 // The list of running processes, shared by every detector that walks it.
 class ProcessTable {
