@@ -73,6 +73,8 @@ class ProcessDetection(WineTestCase):
 
     def test_command_lines_and_parents_reach_the_rules(self):
         child_pid_file = "C:\\users\\Public\\child.pid"
+        if os.path.exists(host_path(child_pid_file)):  # left by an interrupted run
+            os.remove(host_path(child_pid_file))
         encoded = "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAKQA="
         with Engine():
             self.assertTrue(wait_past_baseline())
