@@ -1,5 +1,7 @@
 #include "cmdline/cmdline.h"
 
+#include <algorithm>
+
 #include "text/text.h"
 
 namespace tarnwick {
@@ -39,11 +41,13 @@ bool implausible_length(uint16_t length_bytes) {
   return length_bytes % 2 != 0 || length_bytes / 2 > kMaxCommandLineUnits;
 }
 
-// The whole counted text, NULs included: a process can write one into its own
-// command line to hide what follows from readers that stop there.
+// The whole counted text. A NUL inside it becomes a blank: a process can
+// write one into its own command line to hide what follows from readers that
+// stop there, and no text in the engine carries a NUL.
 std::string utf8_of(const unsigned char* bytes, size_t length_bytes) {
   std::string out;
   append_utf16le(bytes, length_bytes / 2, out);
+  std::replace(out.begin(), out.end(), '\0', ' ');
   return out;
 }
 

@@ -86,8 +86,8 @@ TEST(PebCommandLine, ReadsOnlyWellFormedAndFullyReadableLines) {
 }
 
 TEST(PebCommandLine, KeepsTextAfterAnEmbeddedNul) {
-  FakeRemoteMemory m = process_with(std::u16string(u"notepad.exe\0 -enc x", 19));
-  EXPECT_EQ(read_command_line_from_peb(m), std::string("notepad.exe\0 -enc x", 19));
+  FakeRemoteMemory m = process_with(std::u16string(u"notepad.exe\0-enc x", 18));
+  EXPECT_EQ(read_command_line_from_peb(m), "notepad.exe -enc x");
 }
 
 // The system's answer: a counted string header whose text address points into
