@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "cmdline/cmdline_fake.h"
+#include "testsupport/utf16le_bytes.h"
 
 namespace tarnwick {
 namespace {
@@ -21,12 +22,8 @@ void put_le(std::vector<unsigned char>& bytes, size_t at, uint64_t value, int wi
 }
 
 std::vector<unsigned char> utf16le(std::u16string_view text) {
-  std::vector<unsigned char> out;
-  for (char16_t u : text) {
-    out.push_back(static_cast<unsigned char>(u));
-    out.push_back(static_cast<unsigned char>(u >> 8));
-  }
-  return out;
+  const std::string bytes = testing::utf16le_bytes(text);
+  return {bytes.begin(), bytes.end()};
 }
 
 // A process whose parameters hold `text` as its command line, laid out as a
