@@ -13,14 +13,15 @@ TEST(WindowsCommandLine, ReadsAnotherProcessExactly) {
   EXPECT_FALSE(reader.command_line(0));
   EXPECT_EQ(reader.command_line(GetCurrentProcessId()), win::narrow(GetCommandLineW()));
 
-  const auto spin = testing::e2e_program(L"spin.exe");
+  // Ignores its arguments, which would otherwise name a file for it to write.
+  const auto idle = testing::e2e_program(L"idle.exe");
   const std::wstring args = L"-enc SQBFAFgA \"two words\" \u00e9t\u00e9 \\\\server\\share\\";
   DWORD gone_pid = 0;
   {
-    testing::Child child(spin, args);
+    testing::Child child(idle, args);
     ASSERT_TRUE(child.started());
     gone_pid = child.pid();
-    const std::string expected = win::narrow(L"\"" + spin.wstring() + L"\" " + args);
+    const std::string expected = win::narrow(L"\"" + idle.wstring() + L"\" " + args);
     // The new process may still be setting up its parameters.
     std::optional<std::string> line;
     for (int i = 0; i < 40 && line != expected; ++i, Sleep(50)) line = reader.command_line(child.pid());

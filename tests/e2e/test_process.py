@@ -78,8 +78,9 @@ class ProcessDetection(WineTestCase):
         encoded = "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAKQA="
         with Engine():
             self.assertTrue(wait_past_baseline())
-            copy_program("spin.exe", "C:\\tarnwick-e2e\\powershell.exe")
-            copy_program("spin.exe", "C:\\tarnwick-e2e\\vssadmin.exe")
+            # idle.exe ignores its arguments (spin.exe would take the first as a file to write).
+            copy_program("idle.exe", "C:\\tarnwick-e2e\\powershell.exe")
+            copy_program("idle.exe", "C:\\tarnwick-e2e\\vssadmin.exe")
             copy_program("launch.exe", "C:\\tarnwick-e2e\\WINWORD.EXE")
             ps = launch("C:\\tarnwick-e2e\\powershell.exe", "-enc", encoded)
             self.started.append(ps)
