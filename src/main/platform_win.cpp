@@ -20,6 +20,7 @@
 #include "selfprotect/detector.h"
 #include "selfprotect/memory_win.h"
 #include "selfprotect/tamper.h"
+#include "sessions/sessions_win.h"
 #include "sysenv/sysenv.h"
 #include "tcptable/tcptable_win.h"
 
@@ -156,7 +157,30 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   return [] {};
 }
 
-std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
+namespace {
+
+// As the service: toasts through the people's sessions, pushes as ever.
+class WindowsServiceNotifier final : public Notifier {
+ public:
+  WindowsServiceNotifier() : toasts_(sessions_, own_exe(), pushes_) {}
+  void show_toast(const Alert& alert) override { toasts_.show_toast(alert); }
+  void push(const Alert& alert, const Config& config) override { toasts_.push(alert, config); }
+
+ private:
+  static std::optional<std::string> own_exe() {
+    const ExecutablePath exe = executable_path();
+    if (!exe.path) return std::nullopt;
+    return path_to_utf8(*exe.path);
+  }
+  WindowsUserSessions sessions_;
+  WindowsNotifier pushes_;
+  SessionToastNotifier toasts_;  // last: refers to the two above
+};
+
+}  // namespace
+
+std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared& shared) {
+  if (shared.run_as == RunAs::Service) return std::make_unique<WindowsServiceNotifier>();
   return std::make_unique<WindowsNotifier>();
 }
 
