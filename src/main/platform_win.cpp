@@ -12,7 +12,9 @@
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
+#include "engine/supervisor.h"
 #include "persist/persist.h"
+#include "persist/user_hives.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
 #include "registry/registry_win.h"
@@ -70,11 +72,20 @@ void run_windows_dns_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_dns_detector(parts);
 }
 
-void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags) {
+void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags, RunAs run_as) {
   WindowsRegistry registry;
   QueueOut out(queue);
   PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
+  // As the service, its own HKCU is the service account's: the people's
+  // hives are watched beside it.
+  UserHiveParts people{parts, account_name,
+                       [](const EngineFlags& hive_flags) { return stop_aware_sleeper(hive_flags); }};
+  std::thread people_thread;
+  if (run_as == RunAs::Service) {
+    people_thread = spawn_thread([&people] { run_user_hive_watch(people); });
+  }
   run_persistence_detector(parts);
+  if (people_thread.joinable()) people_thread.join();
 }
 
 void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flags,
@@ -131,13 +142,12 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
   if (name == "files") {
-    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
-      run_windows_files_detector(*queue, *flags, *config);
-    };
+    return [queue = shared.queue, flags = shared.flags, config = shared.config,
+            run_as = shared.run_as] { run_windows_files_detector(*queue, *flags, *config, run_as); };
   }
   if (name == "persistence") {
-    return [queue = shared.queue, flags = shared.flags] {
-      run_windows_persistence_detector(*queue, *flags);
+    return [queue = shared.queue, flags = shared.flags, run_as = shared.run_as] {
+      run_windows_persistence_detector(*queue, *flags, run_as);
     };
   }
   if (name == "selfprotect") {
