@@ -102,9 +102,15 @@ class ServiceProtectsThePeople(WineTestCase):
         unloaded = run(HIVE, "unload", SECOND)
         self.assertEqual(unloaded.returncode, 0)
         time.sleep(12)
-        # Mounted again with a value already there, the hive is baselined afresh.
+        # Mounted again, the hive gets new watchers with a fresh baseline. Had
+        # the old ones stayed (on keys of the unloaded hive), this value
+        # would go unseen.
         self.assertEqual(run(HIVE, "load", SECOND, HIVE_FILE).returncode, 0)
         time.sleep(12)
+        self.assertTrue(reg("add", "HKU\\%s\\%s" % (SECOND, RUN), "/v", "Again", "/d",
+                            "C:\\a.exe", "/f"))
+        self.assertTrue(wait_for(lambda: service_alerts("run:%s:Again" % second), 10),
+                        titles(SERVICE_DATA_DIR))
         self.assertEqual(service_alerts("run:%s:Present" % second), [])
 
         # With no folders configured, the Wine user's Documents are watched.
