@@ -46,14 +46,14 @@ std::vector<uint32_t> WindowsUserSessions::active_sessions() {
 bool WindowsUserSessions::start_in_session(uint32_t session, std::string_view command_line) {
   HANDLE raw_token = nullptr;
   if (!WTSQueryUserToken(session, &raw_token)) return false;
-  const win::KernelHandle impersonation(raw_token);
-  // The token WTSQueryUserToken gives is documented as a primary token, but
-  // a duplicate with exactly the rights CreateProcessAsUserW needs costs
-  // nothing and does not depend on that.
+  const win::KernelHandle token(raw_token);
+  // WTSQueryUserToken is documented to give a primary token (and to work
+  // only for LocalSystem, with SE_TCB_NAME: Microsoft Learn,
+  // "WTSQueryUserToken function"); a duplicate holding exactly the rights
+  // CreateProcessAsUserW and CreateEnvironmentBlock ask of a primary token
+  // (query, duplicate, assign primary) does not depend on that.
   HANDLE raw_primary = nullptr;
-  if (!DuplicateTokenEx(impersonation.get(),
-                        TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
-                            TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+  if (!DuplicateTokenEx(token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
                         nullptr, SecurityImpersonation, TokenPrimary, &raw_primary)) {
     return false;
   }
