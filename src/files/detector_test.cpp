@@ -1,11 +1,11 @@
 #include "files/detector.h"
-#include "files/profiles.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "files/files_fake.h"
+#include "files/profiles.h"
 #include "testsupport/alert_collector.h"
 
 namespace tarnwick {
@@ -141,8 +141,14 @@ TEST(FilesDetector, AsTheServiceRescansAndWatchesEachNewFolderOnce) {
   };
   size_t next = 0;
   std::vector<milliseconds> rescans;
-  FilesDetectorParts parts{d.config, std::nullopt, existing({}), d.watcher, d.culprits, d.out,
-                           d.flags, [](milliseconds) { return true; },
+  FilesDetectorParts parts{d.config,
+                           std::nullopt,
+                           existing({}),
+                           d.watcher,
+                           d.culprits,
+                           d.out,
+                           d.flags,
+                           [](milliseconds) { return true; },
                            FolderRescan{[&] { return scans.at(next++); },
                                         [&](milliseconds wait) {
                                           rescans.push_back(wait);
@@ -163,9 +169,14 @@ TEST(FilesDetector, AsTheServiceRescansAndWatchesEachNewFolderOnce) {
   Detector configured;
   configured.config.watch_dirs = {"E:\\data"};
   bool scanned = false;
-  FilesDetectorParts fixed{configured.config, std::nullopt, existing({"E:\\data"}),
-                           configured.watcher, configured.culprits, configured.out,
-                           configured.flags, [](milliseconds) { return true; },
+  FilesDetectorParts fixed{configured.config,
+                           std::nullopt,
+                           existing({"E:\\data"}),
+                           configured.watcher,
+                           configured.culprits,
+                           configured.out,
+                           configured.flags,
+                           [](milliseconds) { return true; },
                            FolderRescan{[&] {
                                           scanned = true;
                                           return std::vector<std::string>{};
@@ -182,8 +193,14 @@ TEST(FilesDetector, AsTheServiceAtMost192FoldersOverTheRun) {
   for (int i = 0; i < 150; ++i) scans[0].push_back("C:\\a" + std::to_string(i));
   for (int i = 0; i < 150; ++i) scans[1].push_back("C:\\b" + std::to_string(i));
   size_t next = 0;
-  FilesDetectorParts parts{d.config, std::nullopt, existing({}), d.watcher, d.culprits, d.out,
-                           d.flags, [](milliseconds) { return true; },
+  FilesDetectorParts parts{d.config,
+                           std::nullopt,
+                           existing({}),
+                           d.watcher,
+                           d.culprits,
+                           d.out,
+                           d.flags,
+                           [](milliseconds) { return true; },
                            FolderRescan{[&] { return scans.at(next++); },
                                         [&](milliseconds) { return next < scans.size(); }}};
   run_files_detector(parts);

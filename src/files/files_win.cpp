@@ -61,11 +61,11 @@ void run_windows_files_detector(AlertQueue& queue, const EngineFlags& flags, con
                            flags,  stop_aware_sleeper(flags)};
   if (run_as == RunAs::Service) {
     // The service's own profile is the system's: the people's are watched instead.
-    parts.rescan = FolderRescan{[&registry] {
-                                  return profile_folders({registry, expand_environment,
-                                                          folder_kind});
-                                },
-                                stop_aware_sleeper(flags)};
+    parts.rescan =
+        FolderRescan{[&registry] {
+                       return profile_folders({registry, expand_environment, folder_kind});
+                     },
+                     stop_aware_sleeper(flags)};
   }
   run_files_detector(parts);
 }

@@ -7,8 +7,8 @@
 #include "engine/engine.h"
 #include "engine/flags.h"
 #include "files/detector.h"
-#include "files/profiles.h"
 #include "files/probe.h"
+#include "files/profiles.h"
 
 namespace tarnwick {
 

@@ -30,19 +30,19 @@ struct Machine {
     for (const auto& p : paths) disk[p] = kind;
   }
   std::vector<std::string> scan() {
-    const ProfileSources sources{
-        registry,
-        [](const std::string& text) {
-          // The service's own environment.
-          std::string out = text;
-          const std::string var = "%SystemDrive%";
-          for (size_t at; (at = out.find(var)) != std::string::npos;) out.replace(at, var.size(), "C:");
-          return out;
-        },
-        [this](const std::string& path) {
-          auto it = disk.find(path);
-          return it == disk.end() ? FolderKind::Missing : it->second;
-        }};
+    const ProfileSources sources{registry,
+                                 [](const std::string& text) {
+                                   // The service's own environment.
+                                   std::string out = text;
+                                   const std::string var = "%SystemDrive%";
+                                   for (size_t at; (at = out.find(var)) != std::string::npos;)
+                                     out.replace(at, var.size(), "C:");
+                                   return out;
+                                 },
+                                 [this](const std::string& path) {
+                                   auto it = disk.find(path);
+                                   return it == disk.end() ? FolderKind::Missing : it->second;
+                                 }};
     return profile_folders(sources);
   }
 };
@@ -55,8 +55,8 @@ TEST(ProfileFolders, EveryProfileAndItsShellFoldersOnceEach) {
   m.profile("S-1-5-18", "%systemroot%\\system32\\config\\systemprofile");
   m.profile("S-1-5-20", "C:\\Windows\\ServiceProfiles\\NetworkService");
   m.folders({"C:\\Users\\alice\\Documents", "C:\\Users\\alice\\Desktop",
-             "C:\\Users\\alice\\Pictures", "D:\\Sync\\alice\\Documents",
-             "C:\\Users\\bob\\Desktop", "C:\\Users\\carol\\Pictures",
+             "C:\\Users\\alice\\Pictures", "D:\\Sync\\alice\\Documents", "C:\\Users\\bob\\Desktop",
+             "C:\\Users\\carol\\Pictures",
              "C:\\Windows\\ServiceProfiles\\NetworkService\\Documents"});
   // Alice is logged on: her documents are redirected to a synced folder,
   // her desktop named through the profile variable (the same folder again),
@@ -81,23 +81,28 @@ TEST(ProfileFolders, EveryProfileAndItsShellFoldersOnceEach) {
 TEST(ProfileFolders, HostileTextIsRefused) {
   Machine m;
   const std::string long_dir = "C:\\" + std::string(kMaxFolderPathBytes, 'x');
-  m.profile(kAlice, "Users\\alice");                        // not absolute
-  m.profile(kBob, std::string("C:\\Users\\b\0ob", 13));     // NUL inside
-  m.profile("S-1-5-21-1-2-3-1003", long_dir);               // too long
+  m.profile(kAlice, "Users\\alice");                     // not absolute
+  m.profile(kBob, std::string("C:\\Users\\b\0ob", 13));  // NUL inside
+  m.profile("S-1-5-21-1-2-3-1003", long_dir);            // too long
   m.profile("S-1-5-21-1-2-3-1004", "C:\\Users\\dave");
-  m.profile("S-1-5-21-1-2-3-1005\\..", "C:\\Users\\eve");   // no SID
+  m.profile("S-1-5-21-1-2-3-1005\\..", "C:\\Users\\eve");  // no SID
   m.folders({"Users\\alice\\Documents", long_dir + "\\Documents", "C:\\Users\\eve\\Documents",
              "C:\\Users\\dave\\Desktop", "\\\\server\\share\\dave"});
   m.folders({"C:\\Users\\dave\\Documents"}, FolderKind::ReparsePoint);
   m.folders({"C:\\Users\\dave\\Pictures"}, FolderKind::Other);
   m.shell_folder("S-1-5-21-1-2-3-1004", "Personal", "\\\\server\\share\\dave");
   m.shell_folder("S-1-5-21-1-2-3-1004", "My Pictures", "%OneDrive%\\Pictures");
-  EXPECT_EQ(m.scan(), (std::vector<std::string>{"C:\\Users\\dave\\Desktop",
-                                                "\\\\server\\share\\dave"}));
+  EXPECT_EQ(m.scan(),
+            (std::vector<std::string>{"C:\\Users\\dave\\Desktop", "\\\\server\\share\\dave"}));
 
-  for (const auto& [path, ok] : std::vector<std::pair<std::string, bool>>{
-           {"C:\\x", true}, {"c:/x", true}, {"\\\\srv\\share", true}, {"C:x", false},
-           {"\\x", false}, {"\\\\\\x", false}, {"", false}, {"1:\\x", false}}) {
+  for (const auto& [path, ok] : std::vector<std::pair<std::string, bool>>{{"C:\\x", true},
+                                                                          {"c:/x", true},
+                                                                          {"\\\\srv\\share", true},
+                                                                          {"C:x", false},
+                                                                          {"\\x", false},
+                                                                          {"\\\\\\x", false},
+                                                                          {"", false},
+                                                                          {"1:\\x", false}}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(acceptable_folder_path(path), ok);
   }

@@ -70,7 +70,11 @@ TEST(Commands, ToastShowsTheTwoTextsAndSaysWhetherItWorked) {
     std::string err;
     std::vector<std::string> asked;
   } cases[] = {
-      {"shown", {"Tarnwick \u00B7 HIGH \u00B7 PERS", "title\n\"detail\""}, true, 0, "",
+      {"shown",
+       {"Tarnwick \u00B7 HIGH \u00B7 PERS", "title\n\"detail\""},
+       true,
+       0,
+       "",
        {"Tarnwick \u00B7 HIGH \u00B7 PERS|title\n\"detail\""}},
       {"refused by the platform", {"h", ""}, false, 1, "", {"h|"}},
       {"body missing", {"h"}, true, 1, "Usage: tarnwick toast HEADING BODY\n", {}},
@@ -82,8 +86,13 @@ TEST(Commands, ToastShowsTheTwoTextsAndSaysWhetherItWorked) {
     std::ostringstream out, err;
     bool foreground = false;
     std::vector<std::string> asked;
-    CommandEnv env{scm,       [&] { foreground = true; }, [] { return false; }, out, err,
-                   c.arguments, [&](std::string_view h, std::string_view b) {
+    CommandEnv env{scm,
+                   [&] { foreground = true; },
+                   [] { return false; },
+                   out,
+                   err,
+                   c.arguments,
+                   [&](std::string_view h, std::string_view b) {
                      asked.push_back(std::string(h) + "|" + std::string(b));
                      return c.shown;
                    }};

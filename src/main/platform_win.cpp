@@ -4,6 +4,7 @@
 
 #include "conns/conns.h"
 #include "engine/console_win.h"
+#include "engine/supervisor.h"
 #include "etw/trace_win.h"
 #include "fileio/fileio.h"
 #include "files/files_win.h"
@@ -12,7 +13,6 @@
 #include "net/connections.h"
 #include "net/dns.h"
 #include "notify/notify_win.h"
-#include "engine/supervisor.h"
 #include "persist/persist.h"
 #include "persist/user_hives.h"
 #include "proc/detector.h"
@@ -78,8 +78,9 @@ void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flag
   PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
   // As the service, its own HKCU is the service account's: the people's
   // hives are watched beside it.
-  UserHiveParts people{parts, account_name,
-                       [](const EngineFlags& hive_flags) { return stop_aware_sleeper(hive_flags); }};
+  UserHiveParts people{parts, account_name, [](const EngineFlags& hive_flags) {
+                         return stop_aware_sleeper(hive_flags);
+                       }};
   std::thread people_thread;
   if (run_as == RunAs::Service) {
     people_thread = spawn_thread([&people] { run_user_hive_watch(people); });
@@ -142,8 +143,9 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
   if (name == "files") {
-    return [queue = shared.queue, flags = shared.flags, config = shared.config,
-            run_as = shared.run_as] { run_windows_files_detector(*queue, *flags, *config, run_as); };
+    return
+        [queue = shared.queue, flags = shared.flags, config = shared.config,
+         run_as = shared.run_as] { run_windows_files_detector(*queue, *flags, *config, run_as); };
   }
   if (name == "persistence") {
     return [queue = shared.queue, flags = shared.flags, run_as = shared.run_as] {

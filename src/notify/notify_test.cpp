@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "notify/cmdline_cases.h"
 #include "notify/notify_fake.h"
 #include "notify/push.h"
-#include "notify/cmdline_cases.h"
 #include "notify/toast.h"
 #include "sessions/sessions_fake.h"
 #include "testsupport/argv_split.h"
@@ -149,7 +149,8 @@ constexpr const char* kExe = "C:\\Program Files\\Tarnwick\\tarnwick.exe";
 TEST(ToastCommandLine, HostileTextsComeBackExactly) {
   std::vector<std::string> texts = testing::hostile_arguments();
   texts.push_back("Tarnwick \u00B7 HIGH \u00B7 PERS");
-  texts.push_back("New autostart entry\nAdded \"x\\\" /c calc\\\\\" under HKU\\S-1-5-21-1\\...\\Run");
+  texts.push_back(
+      "New autostart entry\nAdded \"x\\\" /c calc\\\\\" under HKU\\S-1-5-21-1\\...\\Run");
   for (const std::string& heading : texts) {
     for (const std::string& body : texts) {
       const std::string line = toast_command_line(kExe, {heading, body});
@@ -161,9 +162,9 @@ TEST(ToastCommandLine, HostileTextsComeBackExactly) {
 }
 
 TEST(ToastCommandLine, EachTextIsCutAtACharacterBoundary) {
-  const std::string two_byte = repeat("\u00E9", 1500);           // 3000 bytes
-  const std::string offset = "a" + repeat("\U0001F680", 600);    // 2401 bytes
-  const std::string quoted = repeat("\\\"", 1100);               // cut between pairs
+  const std::string two_byte = repeat("\u00E9", 1500);         // 3000 bytes
+  const std::string offset = "a" + repeat("\U0001F680", 600);  // 2401 bytes
+  const std::string quoted = repeat("\\\"", 1100);             // cut between pairs
   const struct {
     const char* name;
     std::string text;
@@ -195,8 +196,8 @@ TEST(SessionToastNotifier, OneChildPerActiveSessionAndPushesUnchanged) {
 
   notifier.show_toast(a);
   const std::string line = toast_command_line(kExe, toast_texts(a));
-  EXPECT_EQ(sessions.started, (std::vector<std::pair<uint32_t, std::string>>{
-                                  {1, line}, {2, line}, {3, line}}));
+  EXPECT_EQ(sessions.started,
+            (std::vector<std::pair<uint32_t, std::string>>{{1, line}, {2, line}, {3, line}}));
   EXPECT_TRUE(p.toasts.shown.empty()) << "nothing is shown in the service's own session";
 
   Config config;

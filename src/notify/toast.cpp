@@ -76,8 +76,8 @@ std::string document(bool long_duration, std::string_view heading, std::string_v
 }  // namespace
 
 std::string toast_xml(const Alert& alert, uint32_t major_version) {
-  return document(alert.severity >= Severity::High, toast_heading(alert), alert.title,
-                  alert.detail, major_version);
+  return document(alert.severity >= Severity::High, toast_heading(alert), alert.title, alert.detail,
+                  major_version);
 }
 
 ToastTexts toast_texts(const Alert& alert) {
@@ -93,8 +93,8 @@ std::string toast_document(std::string_view heading, std::string_view body,
     const std::string_view rest = heading.substr(first + dot.size());
     if (const size_t second = rest.find(dot); second != std::string_view::npos) {
       const std::string_view severity = rest.substr(0, second);
-      long_duration = severity == severity_tag(Severity::High) ||
-                      severity == severity_tag(Severity::Critical);
+      long_duration =
+          severity == severity_tag(Severity::High) || severity == severity_tag(Severity::Critical);
     }
   }
   const size_t line_end = body.find('\n');

@@ -41,7 +41,6 @@ ToastTexts toast_texts(const Alert& alert);
 // title and the rest, shortened, as the detail. It is long-lived when the
 // heading names HIGH or CRITICAL as the severity. For the texts of an alert
 // whose title holds no line feed this is toast_xml of the alert.
-std::string toast_document(std::string_view heading, std::string_view body,
-                           uint32_t major_version);
+std::string toast_document(std::string_view heading, std::string_view body, uint32_t major_version);
 
 }  // namespace tarnwick

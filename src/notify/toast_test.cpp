@@ -168,17 +168,18 @@ TEST(ToastDocument, TheTwoTextsOfAnAlertGiveItsOwnDocument) {
 TEST(ToastDocument, TextsTypedByHand) {
   const std::string doc = toast_document("Hello", "World", 10);
   EXPECT_TRUE(doc.starts_with("<toast duration=\"short\" >\n")) << doc;
-  EXPECT_NE(doc.find("<text id=\"1\">Hello</text><text id=\"2\">World</text><text id=\"3\"></text>"),
-            std::string::npos)
+  EXPECT_NE(
+      doc.find("<text id=\"1\">Hello</text><text id=\"2\">World</text><text id=\"3\"></text>"),
+      std::string::npos)
       << doc;
   // Only the first line feed separates the title from the detail.
   const std::string lines = toast_document("Tarnwick \u00B7 HIGH \u00B7 X", "t\nd1\nd2", 10);
   EXPECT_TRUE(lines.starts_with("<toast duration=\"long\" >\n")) << lines;
-  EXPECT_NE(lines.find("<text id=\"2\">t</text><text id=\"3\">d1&#xA;d2</text>"),
-            std::string::npos)
+  EXPECT_NE(lines.find("<text id=\"2\">t</text><text id=\"3\">d1&#xA;d2</text>"), std::string::npos)
       << lines;
   // A severity word elsewhere in the heading does not make it long.
-  EXPECT_TRUE(toast_document("HIGH \u00B7 CRITICAL", "x", 10).starts_with("<toast duration=\"short\""));
+  EXPECT_TRUE(
+      toast_document("HIGH \u00B7 CRITICAL", "x", 10).starts_with("<toast duration=\"short\""));
 }
 
 }  // namespace

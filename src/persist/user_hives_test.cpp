@@ -74,9 +74,10 @@ TEST(UserHives, KeysLabelsAndTheAlertOfAPersonsRunValue) {
             in_hive(kSid, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run"));
 
   const Alert alert = autostart_alert(with_account.keys()[0], "Updater");
-  EXPECT_EQ(alert.detail, "Added \"Updater\" under " + hku +
-                              "\\...\\Run (user CONTOSO\\alice)\n\n"
-                              "MITRE ATT&CK: T1547.001 (Registry Run Key)  \u00b7  CVSS 7.2 (High)");
+  EXPECT_EQ(alert.detail,
+            "Added \"Updater\" under " + hku +
+                "\\...\\Run (user CONTOSO\\alice)\n\n"
+                "MITRE ATT&CK: T1547.001 (Registry Run Key)  \u00b7  CVSS 7.2 (High)");
   EXPECT_EQ(alert.dedup_key, "run:" + hku + "\\...\\Run:Updater");
   EXPECT_EQ(alert.remediation, Remediation(DeleteRegValue{hku, kRun, "Updater"}));
 
@@ -135,14 +136,14 @@ TEST(UserHives, AtMost64HivesAndAllReleasedAtStop) {
     sids.push_back("S-1-5-21-1-2-3-" + std::to_string(1000 + i));
     fake.registry.create_key(Hive::Users, in_hive(sids.back(), kRun));
   }
-  PersistenceParts parts = fake.scripted({[&] {
-    ASSERT_TRUE(fake.registry.await_open_watch_keys(kMaxUserHives));
-  }});
+  PersistenceParts parts =
+      fake.scripted({[&] { ASSERT_TRUE(fake.registry.await_open_watch_keys(kMaxUserHives)); }});
   UserHiveParts hive_parts{parts, [](const std::string&) { return std::nullopt; }, quick_sleeper};
   run_user_hive_watch(hive_parts);
 
   size_t armed = 0;
-  for (const std::string& sid : sids) armed += fake.registry.arms(Hive::Users, in_hive(sid, kRun)) > 0;
+  for (const std::string& sid : sids)
+    armed += fake.registry.arms(Hive::Users, in_hive(sid, kRun)) > 0;
   EXPECT_EQ(armed, kMaxUserHives);
   EXPECT_EQ(fake.registry.open_watch_keys(), 0u);
 }

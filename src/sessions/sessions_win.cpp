@@ -53,8 +53,8 @@ bool WindowsUserSessions::start_in_session(uint32_t session, std::string_view co
   // CreateProcessAsUserW and CreateEnvironmentBlock ask of a primary token
   // (query, duplicate, assign primary) does not depend on that.
   HANDLE raw_primary = nullptr;
-  if (!DuplicateTokenEx(token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
-                        nullptr, SecurityImpersonation, TokenPrimary, &raw_primary)) {
+  if (!DuplicateTokenEx(token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, nullptr,
+                        SecurityImpersonation, TokenPrimary, &raw_primary)) {
     return false;
   }
   const win::KernelHandle primary(raw_primary);

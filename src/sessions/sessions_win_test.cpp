@@ -1,8 +1,7 @@
 #include "sessions/sessions_win.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
@@ -10,11 +9,11 @@
 #include <iterator>
 #include <thread>
 
+#include "fileio/fileio.h"
 #include "notify/cmdline_cases.h"
 #include "notify/notify.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/win_test_support.h"
-#include "fileio/fileio.h"
 
 namespace tarnwick {
 namespace {
@@ -25,7 +24,8 @@ std::optional<std::vector<std::string>> await_record(const std::filesystem::path
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream in(file, std::ios::binary);
     if (in) {
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
       std::vector<std::string> fields;
       size_t start = 0;
       for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
@@ -51,7 +51,8 @@ TEST(WindowsUserSessions, StartsTheToastChildWithItsTextsIntact) {
   const auto hostile = testing::hostile_arguments();
   const std::string past_bound = std::string(kToastArgumentMaxBytes - 1, 'x') + "\u00E9\"\\";
   const std::vector<ToastTexts> cases = {
-      {"Tarnwick \u00B7 HIGH \u00B7 PERS", "New autostart entry\nAdded \"x\" under HKU\\S-1\\...\\Run"},
+      {"Tarnwick \u00B7 HIGH \u00B7 PERS",
+       "New autostart entry\nAdded \"x\" under HKU\\S-1\\...\\Run"},
       {hostile[7], hostile[15]},   // quotes; backslashes before quotes
       {hostile[21], hostile[23]},  // line feeds; non-ASCII
       {hostile[0], hostile[4]},    // empty; trailing backslash
