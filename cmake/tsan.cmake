@@ -22,6 +22,7 @@ set(TSAN_TEST_SOURCES
     src/persist/persist_test.cpp
     src/persist/services_test.cpp
     src/persist/tasks_test.cpp
+    src/persist/user_hives_test.cpp
     src/registry/registry_test.cpp
     src/files/detector_test.cpp
     src/selfprotect/detector_test.cpp

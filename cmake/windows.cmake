@@ -3,7 +3,8 @@
 target_sources(tarnwick_core PRIVATE ${WIN_SOURCES})
 target_compile_definitions(tarnwick_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                 _WIN32_WINNT=0x0A00)
-target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject iphlpapi)
+target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject iphlpapi
+                                           wtsapi32 userenv)
 
 add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)

@@ -6,8 +6,9 @@
 
 namespace tarnwick {
 
-void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
+void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, RunAs run_as) {
   EngineShared shared;
+  shared.run_as = run_as;
   shared.data_dir = platform.resolve_data_dir();
   // Two engines on one folder would tear each other's statistics file and log
   // and respond twice. The lock lasts as long as this call. A folder where no

@@ -21,8 +21,15 @@
 
 namespace tarnwick {
 
+// Who started the engine: a person at a console, or the service manager
+// (through the "service" word). As the service, the engine runs in session 0
+// as LocalSystem, so what the people at the machine see and use lies in
+// their own sessions, hives and profiles rather than its own.
+enum class RunAs { Console, Service };
+
 // The records every detector and service thread may be given.
 struct EngineShared {
+  RunAs run_as = RunAs::Console;
   std::shared_ptr<AlertQueue> queue;
   std::shared_ptr<EngineFlags> flags;
   std::shared_ptr<const Config> config;
@@ -61,6 +68,7 @@ class EnginePlatform {
 // Runs the engine until `stop` is set in `flags` (created here when null) and
 // everything has shut down. Returns at once, with a line on the platform's
 // error stream, when another engine holds the data directory.
-void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr);
+void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr,
+                RunAs run_as = RunAs::Console);
 
 }  // namespace tarnwick

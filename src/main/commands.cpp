@@ -85,6 +85,13 @@ int run_command(std::string_view word, CommandEnv& env) {
     install(env);
   } else if (word == "uninstall") {
     uninstall(env);
+  } else if (word == "toast") {
+    // Started in a person's session by the service, or typed to try toasts.
+    if (env.arguments.size() != 2) {
+      line(env.err, "Usage: tarnwick toast HEADING BODY");
+      return 1;
+    }
+    return env.show_toast && env.show_toast(env.arguments[0], env.arguments[1]) ? 0 : 1;
   } else if (word == "service") {
     if (!env.dispatch_service()) {
       line(env.err, "Not started by the SCM. Use 'tarnwick run' for foreground mode.");

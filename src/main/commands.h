@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sysenv/sysenv.h"
 
@@ -47,9 +48,15 @@ struct CommandEnv {
   std::function<bool()> dispatch_service;
   std::ostream& out;
   std::ostream& err;
+  // The arguments after the command word.
+  std::vector<std::string> arguments = {};
+  // Shows a toast of two texts (see toast_document) in this session; false
+  // when it was not shown.
+  std::function<bool(std::string_view heading, std::string_view body)> show_toast = {};
 };
 
-// Runs the command word and returns the exit code, which is always 0.
+// Runs the command word and returns the exit code: 0, except for "toast",
+// which gives 1 when no toast was shown.
 int run_command(std::string_view word, CommandEnv& env);
 
 // "0x8007" and the low 16 bits of a Win32 code, in upper-case hex.

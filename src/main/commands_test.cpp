@@ -61,6 +61,50 @@ CommandRun run(std::string_view word, FakeScm& scm, bool dispatch_ok = false) {
   return r;
 }
 
+TEST(Commands, ToastShowsTheTwoTextsAndSaysWhetherItWorked) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool shown;
+    int code;
+    std::string err;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"shown",
+       {"Tarnwick \u00B7 HIGH \u00B7 PERS", "title\n\"detail\""},
+       true,
+       0,
+       "",
+       {"Tarnwick \u00B7 HIGH \u00B7 PERS|title\n\"detail\""}},
+      {"refused by the platform", {"h", ""}, false, 1, "", {"h|"}},
+      {"body missing", {"h"}, true, 1, "Usage: tarnwick toast HEADING BODY\n", {}},
+      {"one too many", {"h", "b", "c"}, true, 1, "Usage: tarnwick toast HEADING BODY\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeScm scm;
+    std::ostringstream out, err;
+    bool foreground = false;
+    std::vector<std::string> asked;
+    CommandEnv env{scm,
+                   [&] { foreground = true; },
+                   [] { return false; },
+                   out,
+                   err,
+                   c.arguments,
+                   [&](std::string_view h, std::string_view b) {
+                     asked.push_back(std::string(h) + "|" + std::string(b));
+                     return c.shown;
+                   }};
+    EXPECT_EQ(run_command("toast", env), c.code);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_FALSE(foreground);
+    EXPECT_TRUE(scm.calls.empty());
+  }
+}
+
 TEST(Commands, InstallRegistersQuotedPathAndStarts) {
   FakeScm scm;
   const CommandRun r = run("install", scm);

@@ -5,6 +5,7 @@
 #include "cmdline/cmdline_win.h"
 #include "conns/conns.h"
 #include "engine/console_win.h"
+#include "engine/supervisor.h"
 #include "etw/trace_win.h"
 #include "fileio/fileio.h"
 #include "files/files_win.h"
@@ -14,6 +15,7 @@
 #include "net/dns.h"
 #include "notify/notify_win.h"
 #include "persist/persist.h"
+#include "persist/user_hives.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
 #include "registry/registry_win.h"
@@ -21,6 +23,7 @@
 #include "selfprotect/detector.h"
 #include "selfprotect/memory_win.h"
 #include "selfprotect/tamper.h"
+#include "sessions/sessions_win.h"
 #include "sysenv/sysenv.h"
 #include "tcptable/tcptable_win.h"
 
@@ -73,11 +76,21 @@ void run_windows_dns_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_dns_detector(parts);
 }
 
-void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags) {
+void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags, RunAs run_as) {
   WindowsRegistry registry;
   QueueOut out(queue);
   PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
+  // As the service, its own HKCU is the service account's: the people's
+  // hives are watched beside it.
+  UserHiveParts people{parts, account_name, [](const EngineFlags& hive_flags) {
+                         return stop_aware_sleeper(hive_flags);
+                       }};
+  std::thread people_thread;
+  if (run_as == RunAs::Service) {
+    people_thread = spawn_thread([&people] { run_user_hive_watch(people); });
+  }
   run_persistence_detector(parts);
+  if (people_thread.joinable()) people_thread.join();
 }
 
 void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flags,
@@ -134,13 +147,13 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
   if (name == "files") {
-    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
-      run_windows_files_detector(*queue, *flags, *config);
-    };
+    return
+        [queue = shared.queue, flags = shared.flags, config = shared.config,
+         run_as = shared.run_as] { run_windows_files_detector(*queue, *flags, *config, run_as); };
   }
   if (name == "persistence") {
-    return [queue = shared.queue, flags = shared.flags] {
-      run_windows_persistence_detector(*queue, *flags);
+    return [queue = shared.queue, flags = shared.flags, run_as = shared.run_as] {
+      run_windows_persistence_detector(*queue, *flags, run_as);
     };
   }
   if (name == "selfprotect") {
@@ -160,7 +173,30 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   return [] {};
 }
 
-std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
+namespace {
+
+// As the service: toasts through the people's sessions, pushes as ever.
+class WindowsServiceNotifier final : public Notifier {
+ public:
+  WindowsServiceNotifier() : toasts_(sessions_, own_exe(), pushes_) {}
+  void show_toast(const Alert& alert) override { toasts_.show_toast(alert); }
+  void push(const Alert& alert, const Config& config) override { toasts_.push(alert, config); }
+
+ private:
+  static std::optional<std::string> own_exe() {
+    const ExecutablePath exe = executable_path();
+    if (!exe.path) return std::nullopt;
+    return path_to_utf8(*exe.path);
+  }
+  WindowsUserSessions sessions_;
+  WindowsNotifier pushes_;
+  SessionToastNotifier toasts_;  // last: refers to the two above
+};
+
+}  // namespace
+
+std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared& shared) {
+  if (shared.run_as == RunAs::Service) return std::make_unique<WindowsServiceNotifier>();
   return std::make_unique<WindowsNotifier>();
 }
 
