@@ -131,4 +131,32 @@ std::optional<Alert> SyslogOutput::take_notice(std::chrono::steady_clock::time_p
   return syslog_behind_alert(std::exchange(pending_dropped_, 0), forwarder_.server().text);
 }
 
+namespace {
+
+class OwningSyslogOutput final : public AlertOutput {
+ public:
+  OwningSyslogOutput(SyslogServer server, std::unique_ptr<SyslogConnection> connection,
+                     SyslogIdentity identity)
+      : forwarder_(std::move(server), std::move(connection)), output_(forwarder_, std::move(identity)) {
+    forwarder_.start();
+  }
+  void write(const Alert& alert, std::string_view line) override { output_.write(alert, line); }
+  std::optional<Alert> take_notice(std::chrono::steady_clock::time_point now) override {
+    return output_.take_notice(now);
+  }
+
+ private:
+  SyslogForwarder forwarder_;
+  SyslogOutput output_;
+};
+
+}  // namespace
+
+std::unique_ptr<AlertOutput> make_syslog_output(SyslogServer server,
+                                                std::unique_ptr<SyslogConnection> connection,
+                                                SyslogIdentity identity) {
+  return std::make_unique<OwningSyslogOutput>(std::move(server), std::move(connection),
+                                              std::move(identity));
+}
+
 }  // namespace tarnwick

@@ -111,4 +111,10 @@ class SyslogOutput final : public AlertOutput {
   std::optional<std::chrono::steady_clock::time_point> last_notice_;
 };
 
+// A syslog output that owns its forwarder, started now and stopped when the
+// output is destroyed (after the sink has ended).
+std::unique_ptr<AlertOutput> make_syslog_output(SyslogServer server,
+                                                std::unique_ptr<SyslogConnection> connection,
+                                                SyslogIdentity identity);
+
 }  // namespace tarnwick
