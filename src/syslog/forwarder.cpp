@@ -18,6 +18,7 @@ void SyslogForwarder::start() {
 }
 
 void SyslogForwarder::enqueue(std::string frame) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (stop_) return;
@@ -26,8 +27,9 @@ void SyslogForwarder::enqueue(std::string frame) {
       ++dropped_;
     }
     queue_.push_back(std::move(frame));
+    wake = std::exchange(sleeping_, false);
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
 }
 
 uint64_t SyslogForwarder::take_dropped() {
@@ -57,7 +59,16 @@ bool SyslogForwarder::wait_unless_stopped(std::chrono::milliseconds d) {
 
 std::optional<std::string> SyslogForwarder::next_frame() {
   std::unique_lock lock(mutex_);
-  wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+  const auto linger_until = std::chrono::steady_clock::now() + timing_.linger;
+  while (!stop_ && queue_.empty()) {
+    if (std::chrono::steady_clock::now() < linger_until) {
+      wake_.wait_for(lock, timing_.poll);
+    } else {
+      sleeping_ = true;
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      sleeping_ = false;
+    }
+  }
   if (stop_) return std::nullopt;
   std::string frame = std::move(queue_.front());
   queue_.pop_front();

@@ -49,6 +49,11 @@ struct SyslogTiming {
   std::chrono::milliseconds most_retry{60000};
   // The longest a send waits before looking at `stop` again.
   std::chrono::milliseconds slice{250};
+  // After a frame the thread looks for the next one every `poll` for
+  // `linger` before it sleeps until woken: during a burst of alerts the sink
+  // then never pays for waking it, which costs more than formatting a frame.
+  std::chrono::milliseconds poll{20};
+  std::chrono::milliseconds linger{1000};
 };
 
 class SyslogForwarder {
@@ -91,6 +96,7 @@ class SyslogForwarder {
   std::deque<std::string> queue_;
   uint64_t dropped_ = 0;
   bool stop_ = false;
+  bool sleeping_ = false;  // waiting without a time limit: must be woken
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

@@ -93,6 +93,9 @@ SyslogTiming fast() {
   t.first_retry = 1ms;
   t.most_retry = 8ms;
   t.slice = 20ms;
+  // Short, so that most frames find the thread asleep and must wake it.
+  t.poll = 2ms;
+  t.linger = 5ms;
   return t;
 }
 
@@ -159,6 +162,7 @@ TEST(SyslogForwarder, CollectorThatClosedIsReconnectedBeforeTheNextFrame) {
   f.start();
   f.enqueue("a;");
   ASSERT_TRUE(eventually([&] { return c.all() == "a;"; }));
+  std::this_thread::sleep_for(50ms);  // long past lingering: asleep
   {
     std::lock_guard lock(c.mutex);
     c.closed_by_peer = true;
