@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <string>
 #include <utility>
 
@@ -66,6 +70,45 @@ int wait_writable(SOCKET s, Ms wait) {
   return FD_ISSET(s, &error_set) ? -1 : 1;
 }
 
+// A name resolution that may outlive the attempt that asked for it: the
+// system's resolver cannot be interrupted, so it runs on a thread of its own
+// and an attempt that times out or is stopped leaves it to finish alone.
+struct Resolution {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  addrinfoW* found = nullptr;
+  ~Resolution() {
+    if (found != nullptr) FreeAddrInfoW(found);
+  }
+};
+
+std::shared_ptr<Resolution> start_resolution(const SyslogServer& server) {
+  auto r = std::make_shared<Resolution>();
+  try {
+    std::thread([r, host = win::widen(server.host), port = std::to_wstring(server.port)] {
+      addrinfoW hints{};
+      hints.ai_family = AF_UNSPEC;
+      hints.ai_socktype = SOCK_STREAM;
+      hints.ai_protocol = IPPROTO_TCP;
+      addrinfoW* found = nullptr;
+      // Its own Winsock reference, as it may outlive the connection's.
+      WSADATA data{};
+      if (WSAStartup(MAKEWORD(2, 2), &data) == 0) {
+        if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) != 0) found = nullptr;
+        WSACleanup();
+      }
+      std::lock_guard lock(r->mutex);
+      r->found = found;
+      r->done = true;
+      r->done_signal.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return r;
+}
+
 class WindowsSyslogConnection final : public SyslogConnection {
  public:
   WindowsSyslogConnection() {
@@ -81,23 +124,20 @@ class WindowsSyslogConnection final : public SyslogConnection {
                const std::function<bool()>& stopping) override {
     socket_.reset();
     if (!started_) return false;
-    addrinfoW hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    const std::wstring host = win::widen(server.host);
-    const std::wstring port = std::to_wstring(server.port);
-    // Name resolution itself cannot be interrupted; the system bounds it.
-    addrinfoW* found = nullptr;
-    if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
-      return false;
-    }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const std::shared_ptr<Resolution> resolution = start_resolution(server);
+    if (!resolution) return false;
+    {
+      std::unique_lock lock(resolution->mutex);
+      while (!resolution->done) {
+        if (stopping() || std::chrono::steady_clock::now() >= deadline) return false;
+        resolution->done_signal.wait_for(lock, kSlice);
+      }
+    }
     bool connected = false;
-    for (addrinfoW* a = found; a != nullptr && !connected; a = a->ai_next) {
+    for (addrinfoW* a = resolution->found; a != nullptr && !connected; a = a->ai_next) {
       connected = try_address(*a, deadline, stopping);
     }
-    FreeAddrInfoW(found);
     if (!connected) socket_.reset();
     return connected;
   }

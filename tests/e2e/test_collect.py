@@ -52,7 +52,8 @@ class SyslogToRsyslog(WineTestCase):
         self.assertEqual(received, logged)
 
     def test_every_line_arrives_once_also_across_an_outage(self):
-        write_config(syslog_server=self.collector.server)
+        # By name: the resolver, and every address it gives, on the way.
+        write_config(syslog_server="localhost:%d" % self.collector.port)
         with Engine() as engine:
             time.sleep(1)  # the watchers' baselines
             for name in VALUES:
