@@ -58,6 +58,11 @@ class EnginePlatform {
   virtual DetectorFn make_detector(std::string_view name, const EngineShared& shared) = 0;
   virtual std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) = 0;
   virtual std::unique_ptr<Responder> make_responder(const EngineShared& shared) = 0;
+  // Where logged alerts go besides the log (Event Log, syslog). Made once per
+  // run before the sink starts and destroyed after it has ended.
+  virtual std::vector<std::unique_ptr<AlertOutput>> make_outputs(const EngineShared&) {
+    return {};
+  }
   // Bodies of the game-mode and connection snapshot threads.
   virtual std::function<void()> make_game_mode(const EngineShared& shared) = 0;
   virtual std::function<void()> make_conns_writer(const EngineShared& shared) = 0;

@@ -166,6 +166,23 @@ TEST(RunEngine, AGivingUpDetectorIsRestartedWithoutDisturbingTheRest) {
   EXPECT_EQ(log_lines(dir.path()).size(), 1u);
 }
 
+TEST(RunEngine, AnUnusableSyslogSettingIsReportedOnceAtStart) {
+  testing::TempDir dir;
+  ASSERT_TRUE(write_file(dir / "Tarnwick.config.json", R"j({"syslog_server": "collector"})j"));
+  FakePlatform platform(dir.path());
+  auto flags = std::make_shared<EngineFlags>();
+  std::thread engine([&] { run_engine(platform, flags); });
+  ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 2; }));
+  flags->request_stop();
+  engine.join();
+  const auto lines = log_lines(dir.path());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["title"], "Tarnwick is patrolling");
+  EXPECT_EQ(lines[1]["title"], "Syslog server setting is invalid");
+  EXPECT_EQ(lines[1]["severity"], "Low");
+  EXPECT_NE(lines[1]["detail"].get<std::string>().find("\"collector\""), std::string::npos);
+}
+
 // Two engines on one data directory would share the statistics staging file
 // and log and respond twice: the second one says so and returns at once.
 TEST(RunEngine, ASecondEngineOnTheSameFolderReturnsAtOnce) {

@@ -33,6 +33,8 @@ void install(CommandEnv& env) {
                       ". (Already installed? Run uninstall first.)");
     return;
   }
+  // Before the start, so that the service's first events have their text.
+  env.scm.add_event_source(*exe.path);
   env.scm.start_service();
   line(env.out, "Installed and started service '" + std::string(kServiceName) +
                     "'. It will start at boot.");
@@ -45,6 +47,7 @@ void uninstall(CommandEnv& env) {
   }
   if (auto code = env.scm.open_service(kServiceName)) {
     if (*code == kErrorServiceDoesNotExist) {
+      env.scm.remove_event_source();
       line(env.err, "Service '" + std::string(kServiceName) + "' is not installed.");
     } else {
       line(env.err, "OpenService failed.");
@@ -53,6 +56,7 @@ void uninstall(CommandEnv& env) {
   }
   env.scm.stop_service();
   if (env.scm.delete_service()) {
+    env.scm.remove_event_source();
     line(env.out, "Service '" + std::string(kServiceName) + "' removed.");
   } else {
     line(env.err, "DeleteService failed.");

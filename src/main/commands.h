@@ -37,6 +37,10 @@ class ServiceManager {
   // Sends the stop control without waiting; the outcome is not reported.
   virtual void stop_service() = 0;
   virtual bool delete_service() = 0;
+  // Adds the alert event source with `exe` as its message file, or removes
+  // it. Failures are silent: the service works without the source.
+  virtual void add_event_source(const std::filesystem::path& exe) = 0;
+  virtual void remove_event_source() = 0;
   // The system's text for an error code, empty when it has none.
   virtual std::string error_message(uint32_t code) = 0;
 };

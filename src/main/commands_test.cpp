@@ -39,6 +39,10 @@ class FakeScm final : public ServiceManager {
     calls.push_back("delete");
     return delete_ok;
   }
+  void add_event_source(const std::filesystem::path& exe) override {
+    calls.push_back("add source " + exe.string());
+  }
+  void remove_event_source() override { calls.push_back("remove source"); }
   std::string error_message(uint32_t code) override {
     return code == 1073 ? "The specified service already exists." : "";
   }
@@ -115,7 +119,7 @@ TEST(Commands, InstallRegistersQuotedPathAndStarts) {
                            "open_manager",
                            "create Tarnwick | Tarnwick Behavioral Sentinel | "
                            "\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" service",
-                           "start"}));
+                           "add source C:\\Program Files\\Tarnwick\\tarnwick.exe", "start"}));
 }
 
 TEST(Commands, InstallFailures) {
@@ -128,6 +132,8 @@ TEST(Commands, InstallFailures) {
               "(Already installed? Run uninstall first.)\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.code, 0);
+    // The existing service's source is left as it is.
+    EXPECT_EQ(scm.calls.back().rfind("create ", 0), 0u);
   }
   {
     FakeScm scm;
@@ -157,7 +163,8 @@ TEST(Commands, Uninstall) {
     FakeScm scm;
     const CommandRun r = run("uninstall", scm);
     EXPECT_EQ(r.out, "Service 'Tarnwick' removed.\n");
-    EXPECT_EQ(scm.calls, (std::vector<std::string>{"open_manager", "open Tarnwick", "stop", "delete"}));
+    EXPECT_EQ(scm.calls, (std::vector<std::string>{"open_manager", "open Tarnwick", "stop", "delete",
+                                                   "remove source"}));
   }
   {
     FakeScm scm;
@@ -165,6 +172,8 @@ TEST(Commands, Uninstall) {
     const CommandRun r = run("uninstall", scm);
     EXPECT_EQ(r.err, "Service 'Tarnwick' is not installed.\n");
     EXPECT_EQ(r.out, "");
+    // A source left behind by an earlier install goes too.
+    EXPECT_EQ(scm.calls.back(), "remove source");
   }
   {
     FakeScm scm;
@@ -175,6 +184,7 @@ TEST(Commands, Uninstall) {
     FakeScm scm;
     scm.delete_ok = false;
     EXPECT_EQ(run("uninstall", scm).err, "DeleteService failed.\n");
+    EXPECT_EQ(scm.calls.back(), "delete");
   }
 }
 

@@ -7,6 +7,7 @@
 #include "engine/console_win.h"
 #include "engine/supervisor.h"
 #include "etw/trace_win.h"
+#include "eventlog/eventlog_win.h"
 #include "fileio/fileio.h"
 #include "files/files_win.h"
 #include "folderguard/folderguard_win.h"
@@ -25,6 +26,7 @@
 #include "selfprotect/tamper.h"
 #include "sessions/sessions_win.h"
 #include "sysenv/sysenv.h"
+#include "syslog/connection_win.h"
 #include "tcptable/tcptable_win.h"
 
 namespace tarnwick {
@@ -228,6 +230,19 @@ class WindowsResponder final : public Responder {
 
 std::unique_ptr<Responder> WindowsPlatform::make_responder(const EngineShared&) {
   return std::make_unique<WindowsResponder>();
+}
+
+std::vector<std::unique_ptr<AlertOutput>> WindowsPlatform::make_outputs(const EngineShared& shared) {
+  std::vector<std::unique_ptr<AlertOutput>> outputs;
+  if (shared.config->event_log) {
+    outputs.push_back(std::make_unique<EventLogOutput>(open_windows_event_log()));
+  }
+  // An unusable setting is reported by the engine at start; nothing is sent.
+  if (auto server = parse_syslog_server(shared.config->syslog_server)) {
+    outputs.push_back(make_syslog_output(std::move(*server), make_windows_syslog_connection(),
+                                         {windows_syslog_hostname(), GetCurrentProcessId()}));
+  }
+  return outputs;
 }
 
 std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared) {
