@@ -38,21 +38,12 @@ class Responder {
   virtual std::optional<Alert> respond(const Alert& alert, const Config& config) = 0;
 };
 
-// Where log lines go; the engine appends to "Tarnwick.log.jsonl".
+// Where log lines go; the engine appends to "Tarnwick.log.jsonl" (log_file.h).
 class AlertLog {
  public:
   virtual ~AlertLog() = default;
   // `line` ends with its line feed and is written in one piece.
   virtual bool append(std::string_view line) = 0;
-};
-
-class FileAlertLog final : public AlertLog {
- public:
-  explicit FileAlertLog(std::filesystem::path path) : path_(std::move(path)) {}
-  bool append(std::string_view line) override;
-
- private:
-  std::filesystem::path path_;
 };
 
 class NoNotifier final : public Notifier {
