@@ -80,8 +80,10 @@ std::string service_command_line(std::string_view exe) {
   return "\"" + std::string(exe) + "\" service";
 }
 
-int run_command(std::string_view word, CommandEnv& env) {
-  if (word == "install") {
+int run_command(std::string_view word, CommandEnv& env, std::string_view option) {
+  if (word == "status") {
+    env.show_status(option == "--json");
+  } else if (word == "install") {
     install(env);
   } else if (word == "uninstall") {
     uninstall(env);

@@ -47,10 +47,13 @@ struct CommandEnv {
   std::function<bool()> dispatch_service;
   std::ostream& out;
   std::ostream& err;
+  // Prints the status, as JSON when asked; reads only.
+  std::function<void(bool json)> show_status;
 };
 
-// Runs the command word and returns the exit code, which is always 0.
-int run_command(std::string_view word, CommandEnv& env);
+// Runs the command word, with the word after it where one takes an option
+// ("status --json"), and returns the exit code, which is always 0.
+int run_command(std::string_view word, CommandEnv& env, std::string_view option = {});
 
 // "0x8007" and the low 16 bits of a Win32 code, in upper-case hex.
 std::string win32_code_as_hresult(uint32_t code);

@@ -1,5 +1,6 @@
-// tarnwick.exe: reads the command word and installs, removes, runs as, or runs
-// in the foreground of, the Tarnwick service. The exit code is always 0.
+// tarnwick.exe: reads the command word and installs, removes, runs as, runs
+// in the foreground of, or shows the status of, the Tarnwick service. The
+// exit code is always 0.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -8,23 +9,28 @@
 
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "engine/engine.h"
 #include "main/commands.h"
 #include "main/platform_win.h"
 #include "main/service_manager_win.h"
 #include "main/service_win.h"
+#include "status/status_win.h"
 #include "win/wide_win.h"
 
 namespace {
 
-std::string command_word() {
+// The command word and the word after it; empty when absent.
+std::pair<std::string, std::string> command_words() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr) return {};
-  std::string word = argc > 1 ? tarnwick::win::narrow(argv[1]) : std::string();
+  std::pair<std::string, std::string> words;
+  if (argc > 1) words.first = tarnwick::win::narrow(argv[1]);
+  if (argc > 2) words.second = tarnwick::win::narrow(argv[2]);
   LocalFree(argv);
-  return word;
+  return words;
 }
 
 }  // namespace
@@ -44,7 +50,9 @@ int main() {
       [] { return tarnwick::dispatch_service(); },
       std::cout,
       std::cerr,
+      [](bool json) { tarnwick::print_status(std::cout, tarnwick::kServiceName, json); },
   };
-  tarnwick::run_command(command_word(), env);
+  const auto [word, option] = command_words();
+  tarnwick::run_command(word, env, option);
   return 0;
 }
