@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <system_error>
-
+#include "folderguard/folderguard_win.h"
 #include "sysenv/sysenv.h"
 #include "win/handle_win.h"
 #include "win/wide_win.h"
@@ -59,9 +58,12 @@ LocalTime system_local_time() {
 }
 
 void print_status(std::ostream& out, std::string_view service_name, bool json) {
-  const auto is_present = [](const std::filesystem::path& p) {
-    std::error_code ec;
-    return std::filesystem::exists(p, ec);
+  // The engine passes over a data directory that is a junction or link, so
+  // only a plain folder or file counts as there.
+  WindowsFolderSecurity folders;
+  const auto is_present = [&folders](const std::filesystem::path& p) {
+    const FolderEntry entry = folders.entry(p);
+    return entry == FolderEntry::Directory || entry == FolderEntry::File;
   };
   DataDirInputs inputs = system_data_dir_inputs();
   inputs.create_directories = [](const std::filesystem::path&) { return false; };
