@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "fileio/fileio.h"
 #include "testsupport/temp_dir.h"
@@ -122,6 +126,53 @@ TEST_F(RotatingLog, AnOldestFileThatCannotBeRemovedStopsTheRotation) {
   EXPECT_EQ(file(2), "cd");
   EXPECT_EQ(file(1), "efg");
   EXPECT_EQ(file(0), "h");
+}
+
+// Writers on several threads at once (the sink and whatever else logs): each
+// line lands whole in exactly one file, in each writer's order, and no file
+// passes the limit, because a rotation and an append never overlap.
+TEST(FileAlertLog, ConcurrentWritersRotateWithoutLosingOrSplittingALine) {
+  constexpr int kWriters = 8;
+  constexpr int kLines = 400;
+  auto line = [](int w, int i) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{\"writer\":%d,\"line\":%04d}\n", w, i);
+    return std::string(buf);
+  };
+  const uint64_t total = uint64_t{kWriters} * kLines * line(0, 0).size();
+  // About eight and a half files' worth: all eight old files fill, none is dropped.
+  const LogLimits limits{total * 2 / 17, kLogOldFiles};
+  testing::TempDir dir;
+  const auto path = dir / "Tarnwick.log.jsonl";
+  FileAlertLog log(path, limits);
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kLines; ++i) ASSERT_TRUE(log.append(line(w, i)));
+    });
+  }
+  for (auto& t : writers) t.join();
+
+  ASSERT_FALSE(std::filesystem::exists(old_log_path(path, kLogOldFiles + 1)));
+  std::string text;
+  for (int n = kLogOldFiles; n >= 0; --n) {
+    const ReadResult r = read_file(n == 0 ? path : old_log_path(path, n));
+    ASSERT_EQ(r.status, ReadStatus::Ok) << n;
+    EXPECT_LE(r.bytes.size(), limits.max_bytes) << n;
+    text += r.bytes;
+  }
+  std::vector<int> next(kWriters, 0);
+  size_t at = 0;
+  while (at < text.size()) {
+    int w = -1, i = -1;
+    ASSERT_EQ(std::sscanf(text.c_str() + at, "{\"writer\":%d,\"line\":%d}", &w, &i), 2) << at;
+    ASSERT_TRUE(w >= 0 && w < kWriters);
+    ASSERT_EQ(text.substr(at, line(w, i).size()), line(w, i));
+    EXPECT_EQ(i, next[w]) << "writer " << w;
+    next[w] = i + 1;
+    at += line(w, i).size();
+  }
+  EXPECT_EQ(next, std::vector<int>(kWriters, kLines));
 }
 
 }  // namespace
