@@ -20,7 +20,8 @@ RotationOps system_rotation_ops() {
             // A name that cannot be examined (a file being deleted, say) is
             // taken: moving a file onto it could fail or replace it.
             std::error_code ec;
-            return std::filesystem::symlink_status(p, ec).type() != std::filesystem::file_type::not_found;
+            return std::filesystem::symlink_status(p, ec).type() !=
+                   std::filesystem::file_type::not_found;
           },
       .remove =
           [](const std::filesystem::path& p) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
 #include <set>
 #include <thread>
 #include <vector>
@@ -25,12 +24,14 @@ struct HeldFiles {
     RotationOps real = system_rotation_ops();
     return {
         .exists = real.exists,
-        .remove = [this, real](const std::filesystem::path& p) {
-          return !failing.count(p.filename().string()) && real.remove(p);
-        },
-        .rename = [this, real](const std::filesystem::path& from, const std::filesystem::path& to) {
-          return !failing.count(from.filename().string()) && real.rename(from, to);
-        },
+        .remove =
+            [this, real](const std::filesystem::path& p) {
+              return !failing.count(p.filename().string()) && real.remove(p);
+            },
+        .rename =
+            [this, real](const std::filesystem::path& from, const std::filesystem::path& to) {
+              return !failing.count(from.filename().string()) && real.rename(from, to);
+            },
     };
   }
 };

@@ -1,11 +1,10 @@
 // The log writer against Windows' sharing rules: a follower that opened the
 // log with delete sharing does not stop rotation and keeps reading its file;
 // one that did not share delete keeps the log in place, and no line is lost.
-#include "alert/log_file.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "alert/log_file.h"
 #include "fileio/fileio.h"
 #include "testsupport/temp_dir.h"
 #include "win/handle_win.h"
@@ -52,7 +51,8 @@ TEST(LogFileSharing, AFollowerWithDeleteSharingKeepsReadingAcrossRotation) {
   // The open handle followed its file to its new name and reads on there;
   // a follower by name (tail -F) finds the new file under the old one.
   EXPECT_EQ(read_on(follower.get()), lines(2));
-  win::FileHandle by_name = open_reader(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  win::FileHandle by_name =
+      open_reader(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   ASSERT_TRUE(by_name.valid());
   EXPECT_EQ(read_on(by_name.get()), lines(2));
 

@@ -1,8 +1,9 @@
 // The lock probe for the native build: the engine holds an exclusive flock.
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "fileio/fileio.h"
 

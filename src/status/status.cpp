@@ -86,8 +86,8 @@ std::string local_time_text(uint64_t ts, const LocalTime& local_time) {
   const auto tm = local_time(ts);
   if (!tm) return std::to_string(ts);
   char buf[80];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm->tm_year + 1900, tm->tm_mon + 1,
-                tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm->tm_year + 1900,
+                tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
   return buf;
 }
 
@@ -182,7 +182,8 @@ StatusReport gather_status(const StatusDataDir& dir, const StatusSources& source
   const ReadResult stats = sources.read_file(dir.path / kStatsName, kMaxJsonFileBytes);
   report.stats = read_state(stats.status);
   if (report.stats == FileState::Ok) {
-    report.snapshot = is_valid_utf8(stats.bytes) ? parse_snapshot_record(stats.bytes) : std::nullopt;
+    report.snapshot =
+        is_valid_utf8(stats.bytes) ? parse_snapshot_record(stats.bytes) : std::nullopt;
     if (!report.snapshot) report.stats = FileState::Malformed;
   }
   report.alerts = read_last_alerts(sources, dir.path / kLogName);
@@ -263,8 +264,9 @@ std::string status_text(const StatusReport& r, const LocalTime& local_time) {
       out += "  (unreadable line)\n";
       continue;
     }
-    out += "  " + local_time_text(a->ts_unix, local_time) + "  " + padded(severity_tag(a->severity), 8) +
-           "  " + padded(source_tag(a->source), 7) + "  " + printable(a->title) + "\n";
+    out += "  " + local_time_text(a->ts_unix, local_time) + "  " +
+           padded(severity_tag(a->severity), 8) + "  " + padded(source_tag(a->source), 7) + "  " +
+           printable(a->title) + "\n";
   }
   return out;
 }

@@ -49,7 +49,9 @@ constexpr std::string_view kStats = R"({
 // functions; the log's tail reads are recorded.
 class StatusFixture : public ::testing::Test {
  protected:
-  void put(const std::string& name, std::string_view bytes) { ASSERT_TRUE(write_file(dir_ / name, bytes)); }
+  void put(const std::string& name, std::string_view bytes) {
+    ASSERT_TRUE(write_file(dir_ / name, bytes));
+  }
   void put_healthy_files() {
     put("Tarnwick.config.json", "{}");
     put("Tarnwick.stats.json", kStats);
@@ -94,13 +96,15 @@ TEST_F(StatusFixture, TextAndJsonOfAHealthyDirectoryShowTheLastTenAlertsNewestLa
   put_healthy_files();
   std::string log;
   for (int i = 0; i < 10; ++i) {
-    log += log_line(1765380000 + i, AlertSource::Files, Severity::Medium, "old " + std::to_string(i));
+    log +=
+        log_line(1765380000 + i, AlertSource::Files, Severity::Medium, "old " + std::to_string(i));
   }
   log += log_line(1765383000, AlertSource::Persistence, Severity::High, "New autostart entry");
   // A title that would move the cursor or break the line is defused.
   log += log_line(1765383907, AlertSource::System, Severity::Info, "evil\x1b[2J\ntitle\xC2\x9B");
   put("Tarnwick.log.jsonl", log);
 
+  // clang-format off
   const std::string expected =
       "Service: running\n"
       "Data directory: " + dir_text() + "\n"
@@ -119,6 +123,7 @@ TEST_F(StatusFixture, TextAndJsonOfAHealthyDirectoryShowTheLastTenAlertsNewestLa
       "  2025-12-10 15:20:09  MEDIUM    FILE     old 9\n"
       "  2025-12-10 16:10:00  HIGH      PERSIST  New autostart entry\n"
       "  2025-12-10 16:25:07  INFO      SYS      evil\uFFFD[2J\uFFFDtitle\uFFFD\n";
+  // clang-format on
   EXPECT_EQ(text(), expected);
 
   const nlohmann::json j = json();
@@ -126,7 +131,8 @@ TEST_F(StatusFixture, TextAndJsonOfAHealthyDirectoryShowTheLastTenAlertsNewestLa
   EXPECT_EQ(j["data_dir"], dir_text());
   EXPECT_EQ(j["data_dir_exists"], true);
   EXPECT_EQ(j["lock"], "free");
-  EXPECT_EQ(j["config"], (nlohmann::json{{"path", dir_text("Tarnwick.config.json")}, {"state", "ok"}}));
+  EXPECT_EQ(j["config"],
+            (nlohmann::json{{"path", dir_text("Tarnwick.config.json")}, {"state", "ok"}}));
   EXPECT_EQ(j["stats"]["state"], "ok");
   EXPECT_EQ(j["stats"]["total_alerts"], 41);
   EXPECT_EQ(j["stats"]["peak_risk"], 88);
@@ -153,8 +159,8 @@ TEST_F(StatusFixture, FilesThatAreMissingOrMalformedAreNamedAsSuch) {
     const char* json_config;
     const char* json_stats;
   } cases[] = {
-      {"no files", nullptr, nullptr, " (missing: defaults)", "Counters: none (Tarnwick.stats.json missing)",
-       "missing: defaults", "missing"},
+      {"no files", nullptr, nullptr, " (missing: defaults)",
+       "Counters: none (Tarnwick.stats.json missing)", "missing: defaults", "missing"},
       {"misspelt severity", R"({"toast_min_severity": "high"})", "{}", " (malformed: defaults)",
        "Counters: none (Tarnwick.stats.json malformed)", "malformed: defaults", "malformed"},
       {"trailing text", "{} x", R"({"total_alerts": 1})", " (malformed: defaults)",
@@ -184,6 +190,7 @@ TEST_F(StatusFixture, FilesThatAreMissingOrMalformedAreNamedAsSuch) {
 
 TEST_F(StatusFixture, LinesThatDoNotParseAreShownAsUnreadableAndTheRestStillShow) {
   put_healthy_files();
+  // clang-format off
   put("Tarnwick.log.jsonl",
       log_line(1765383900, AlertSource::Dns, Severity::Low, "first") + "not json at all\n" +
           R"({"ts_unix":1,"source":"Dns","severity":"high","title":"lower-case severity"})" "\n" +
@@ -192,6 +199,7 @@ TEST_F(StatusFixture, LinesThatDoNotParseAreShownAsUnreadableAndTheRestStillShow
           R"({"ts_unix":1,"source":"Dns","severity":"High"})" "\n" + std::string(100, '[') + "\n" +
           "\n" + log_line(1765383907, AlertSource::Network, Severity::Critical, "last") +
           R"({"ts_unix":1765383908,"source":"Net)");
+  // clang-format on
   const std::string t = text();
   EXPECT_EQ(t.substr(t.find("Last alerts:")),
             "Last alerts:\n"
@@ -215,7 +223,8 @@ TEST_F(StatusFixture, OnlyTheLastMebibyteOfALargeLogIsRead) {
   std::string log;
   int n = 0;
   while (log.size() < 5 * 1000 * 1000) {
-    log += log_line(1765380000 + n, AlertSource::Process, Severity::Medium, "alert " + std::to_string(n));
+    log += log_line(1765380000 + n, AlertSource::Process, Severity::Medium,
+                    "alert " + std::to_string(n));
     ++n;
   }
   put("Tarnwick.log.jsonl", log);
@@ -252,14 +261,17 @@ TEST_F(StatusFixture, ALineCutByTheStartOfTheTailIsLeftOut) {
 TEST_F(StatusFixture, AfterARotationTheNewestOldFileMakesUpTheTen) {
   put_healthy_files();
   std::string old, current;
-  for (int i = 0; i < 20; ++i) old += log_line(1765380000 + i, AlertSource::Files, Severity::Low, "o" + std::to_string(i));
-  for (int i = 0; i < 3; ++i) current += log_line(1765390000 + i, AlertSource::Files, Severity::Low, "c" + std::to_string(i));
+  for (int i = 0; i < 20; ++i)
+    old += log_line(1765380000 + i, AlertSource::Files, Severity::Low, "o" + std::to_string(i));
+  for (int i = 0; i < 3; ++i)
+    current += log_line(1765390000 + i, AlertSource::Files, Severity::Low, "c" + std::to_string(i));
   put("Tarnwick.log.jsonl.1", old);
   put("Tarnwick.log.jsonl", current);
   put("Tarnwick.log.jsonl.2", "not read\n");
   std::vector<std::string> titles;
   for (const auto& a : gather().alerts) titles.push_back(a ? a->title : "?");
-  EXPECT_EQ(titles, (std::vector<std::string>{"o13", "o14", "o15", "o16", "o17", "o18", "o19", "c0", "c1", "c2"}));
+  EXPECT_EQ(titles, (std::vector<std::string>{"o13", "o14", "o15", "o16", "o17", "o18", "o19", "c0",
+                                              "c1", "c2"}));
   ASSERT_EQ(tail_reads_.size(), 2u);
   EXPECT_EQ(tail_reads_[1].file, "Tarnwick.log.jsonl.1");
   EXPECT_EQ(tail_reads_[1].asked, kStatusLogTailBytes - current.size());
@@ -283,9 +295,10 @@ TEST_F(StatusFixture, TheLockIsProbedWithoutBeingTakenOrCreated) {
 TEST(Status, AMissingDataDirectoryIsReportedAndNotCreated) {
   testing::TempDir root;
   const auto missing = root / "Tarnwick";
-  const StatusReport report =
-      gather_status({missing, false}, system_status_sources([] { return ServiceStatus::NotInstalled; }));
+  const StatusReport report = gather_status(
+      {missing, false}, system_status_sources([] { return ServiceStatus::NotInstalled; }));
   const std::string t = status_text(report, utc);
+  // clang-format off
   EXPECT_EQ(t, "Service: not installed\n"
                "Data directory: " + path_to_utf8(missing) + " (does not exist)\n"
                "Engine lock: free\n"
@@ -293,6 +306,7 @@ TEST(Status, AMissingDataDirectoryIsReportedAndNotCreated) {
                " (missing: defaults)\n"
                "Counters: none (Tarnwick.stats.json missing)\n"
                "Last alerts: none\n");
+  // clang-format on
   EXPECT_FALSE(std::filesystem::exists(missing));
   const nlohmann::json j = nlohmann::json::parse(status_json(report, utc));
   EXPECT_EQ(j["service"], "not installed");
@@ -309,9 +323,17 @@ TEST(Status, DataDirectoryIsFoundWithoutCreatingIt) {
     std::filesystem::path expected;
     bool exists;
   } cases[] = {
-      {"the engine's folder exists", true, {program_data / "Tarnwick"}, program_data / "Tarnwick", true},
+      {"the engine's folder exists",
+       true,
+       {program_data / "Tarnwick"},
+       program_data / "Tarnwick",
+       true},
       {"not created yet", true, {}, program_data / "Tarnwick", false},
-      {"the engine fell back to its own folder", true, {exe_dir / "Tarnwick.log.jsonl"}, exe_dir, true},
+      {"the engine fell back to its own folder",
+       true,
+       {exe_dir / "Tarnwick.log.jsonl"},
+       exe_dir,
+       true},
       {"no variable set", false, {exe_dir}, exe_dir, true},
   };
   for (const auto& c : cases) {
@@ -321,7 +343,10 @@ TEST(Status, DataDirectoryIsFoundWithoutCreatingIt) {
           if (name == "ProgramData" && c.program_data_set) return path_to_utf8(program_data);
           return std::nullopt;
         },
-        .create_directories = [](const std::filesystem::path&) -> bool { ADD_FAILURE(); return false; },
+        .create_directories = [](const std::filesystem::path&) -> bool {
+          ADD_FAILURE();
+          return false;
+        },
         .executable_dir = [&] { return std::optional<std::filesystem::path>(exe_dir); },
     };
     const auto exists = [&](const std::filesystem::path& p) {

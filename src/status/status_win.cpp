@@ -68,8 +68,8 @@ void print_status(std::ostream& out, std::string_view service_name, bool json) {
   DataDirInputs inputs = system_data_dir_inputs();
   inputs.create_directories = [](const std::filesystem::path&) { return false; };
   const StatusDataDir dir = status_data_dir(inputs, is_present);
-  const StatusSources sources =
-      system_status_sources([name = std::string(service_name)] { return query_service_status(name); });
+  const StatusSources sources = system_status_sources(
+      [name = std::string(service_name)] { return query_service_status(name); });
   const StatusReport report = gather_status(dir, sources);
   const std::string text =
       json ? status_json(report, system_local_time()) : status_text(report, system_local_time());
