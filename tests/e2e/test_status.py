@@ -107,7 +107,9 @@ class ServiceStatus(WineTestCase):
         self.assertIn(STARTUP, [a["title"] for a in as_json["alerts"]])
 
         self.assertEqual(run(TARNWICK, "uninstall").returncode, 0)
-        self.assertTrue(wait_for(lambda: not service_running(), 15))
+        # How fast the engine stops is not what this test is about; on a busy
+        # machine it has taken more than 15 s.
+        self.assertTrue(wait_for(lambda: not service_running(), 40), status(service_view=True))
         after = wait_for(lambda: (lambda t: t if field(t, "Service") == "not installed" else None)(
             status(service_view=True)), 15)
         self.assertIsNotNone(after, status(service_view=True))
