@@ -29,7 +29,8 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
   shared.flags = flags ? std::move(flags) : std::make_shared<EngineFlags>();
   shared.stats = StatsCounters::restore(shared.data_dir / "Tarnwick.stats.json");
 
-  platform.install_console_handler(shared.flags, shared.queue);
+  const auto finished = std::make_shared<EngineFinished>();
+  if (run_as == RunAs::Console) platform.install_console_handler(shared.flags, shared.queue, finished);
 
   const EngineFlags& engine_flags = *shared.flags;
   const Sleeper sleeper = stop_aware_sleeper(engine_flags);
@@ -76,6 +77,7 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
   // The writer's last snapshot came before the sink finished its last alert;
   // this one makes the file hold every counted alert.
   write_snapshot(*shared.stats);
+  finished->set();
 }
 
 }  // namespace tarnwick

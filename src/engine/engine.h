@@ -16,6 +16,7 @@
 #include "config/config.h"
 #include "engine/alert_queue.h"
 #include "engine/flags.h"
+#include "engine/stop.h"
 #include "engine/supervisor.h"
 #include "stats/stats.h"
 
@@ -52,9 +53,13 @@ class EnginePlatform {
  public:
   virtual ~EnginePlatform() = default;
   virtual std::filesystem::path resolve_data_dir() = 0;
-  // Registers the process-wide console control handler (set `stop`, close the queue).
+  // Registers the process-wide console control handler (set `stop`, close the
+  // queue, and for the events that end the process wait for `finished`).
+  // Only the foreground run has one: the service stops only through the
+  // service manager.
   virtual void install_console_handler(std::shared_ptr<EngineFlags> flags,
-                                       std::shared_ptr<AlertQueue> queue) = 0;
+                                       std::shared_ptr<AlertQueue> queue,
+                                       std::shared_ptr<EngineFinished> finished) = 0;
   virtual DetectorFn make_detector(std::string_view name, const EngineShared& shared) = 0;
   virtual std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) = 0;
   virtual std::unique_ptr<Responder> make_responder(const EngineShared& shared) = 0;

@@ -28,15 +28,18 @@ class FakePlatform final : public EnginePlatform {
   std::vector<RunAs> run_as_seen;  // by every detector and the notifier
   std::shared_ptr<EngineFlags> console_flags;
   std::shared_ptr<AlertQueue> console_queue;
+  std::shared_ptr<EngineFinished> console_finished;
   testing::LockedStream err;
   // When set, the "dns" detector returns at once on every run.
   bool dns_gives_up = false;
 
   std::filesystem::path resolve_data_dir() override { return dir_; }
   void install_console_handler(std::shared_ptr<EngineFlags> flags,
-                               std::shared_ptr<AlertQueue> queue) override {
+                               std::shared_ptr<AlertQueue> queue,
+                               std::shared_ptr<EngineFinished> finished) override {
     console_flags = std::move(flags);
     console_queue = std::move(queue);
+    console_finished = std::move(finished);
   }
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override {
     detectors_made.emplace_back(name);
@@ -145,6 +148,15 @@ TEST(RunEngine, TheDetectorsAndTheNotifierKnowWhoStartedIt) {
     flags->request_stop();
     engine.join();
     EXPECT_EQ(platform.run_as_seen, std::vector<RunAs>(std::size(kDetectorNames) + 1, run_as));
+    // Only a console run has a console handler; it learns when the run has
+    // finished, so a closing window waits for the last snapshot.
+    if (run_as == RunAs::Console) {
+      ASSERT_NE(platform.console_finished, nullptr);
+      EXPECT_TRUE(platform.console_finished->wait_for(std::chrono::milliseconds(0)));
+    } else {
+      EXPECT_EQ(platform.console_finished, nullptr);
+      EXPECT_EQ(platform.console_flags, nullptr);
+    }
   }
 }
 

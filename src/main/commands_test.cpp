@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include <sstream>
 #include <vector>
 
@@ -16,6 +19,10 @@ class FakeScm final : public ServiceManager {
   std::optional<uint32_t> create_error;
   std::optional<uint32_t> open_error;
   bool delete_ok = true;
+  std::optional<uint32_t> start_error;
+  std::optional<uint32_t> recovery_error;
+  bool running = false;
+  InstallFacts facts{DriveKind::Local, std::vector<AccessEntry>{}, std::vector<AccessEntry>{}};
   std::vector<std::string> calls;
 
   ExecutablePath own_path() override { return path; }
@@ -29,7 +36,16 @@ class FakeScm final : public ServiceManager {
                     std::string(command_line));
     return create_error;
   }
-  void start_service() override { calls.push_back("start"); }
+  std::optional<uint32_t> start_service() override {
+    calls.push_back("start");
+    return start_error;
+  }
+  std::optional<uint32_t> set_recovery_actions() override {
+    calls.push_back("recovery");
+    return recovery_error;
+  }
+  bool service_running(std::string_view name) override { return running && name == "Tarnwick"; }
+  InstallFacts install_facts(const std::filesystem::path&) override { return facts; }
   std::optional<uint32_t> open_service(std::string_view name) override {
     calls.push_back("open " + std::string(name));
     return open_error;
@@ -44,7 +60,9 @@ class FakeScm final : public ServiceManager {
   }
   void remove_event_source() override { calls.push_back("remove source"); }
   std::string error_message(uint32_t code) override {
-    return code == 1073 ? "The specified service already exists." : "";
+    if (code == 1073) return "The specified service already exists.";
+    if (code == 3) return "The system cannot find the path specified.";
+    return "";
   }
 };
 
@@ -123,7 +141,48 @@ TEST(Commands, InstallRegistersQuotedPathAndStarts) {
                            "open_manager",
                            "create Tarnwick | Tarnwick Behavioral Sentinel | "
                            "\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" service",
-                           "add source C:\\Program Files\\Tarnwick\\tarnwick.exe", "start"}));
+                           "recovery", "add source C:\\Program Files\\Tarnwick\\tarnwick.exe",
+                           "start"}));
+}
+
+TEST(Commands, InstallRefusesAFolderOthersCanChangeBeforeTouchingTheManager) {
+  FakeScm scm;
+  scm.facts.folder_access = std::vector<AccessEntry>{{"S-1-5-32-545", 0x2, false}};
+  const CommandRun r = run("install", scm);
+  EXPECT_EQ(r.err,
+            "Refusing to install from C:\\Program Files\\Tarnwick: Users can change the folder. "
+            "Copy tarnwick.exe to a folder under Program Files first.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(scm.calls.empty());
+}
+
+TEST(Commands, InstallSaysWhenTheServiceDidNotStart) {
+  FakeScm scm;
+  scm.start_error = 3;
+  const CommandRun r = run("install", scm);
+  EXPECT_EQ(r.err,
+            "Installed service 'Tarnwick', but it did not start: The system cannot find the path "
+            "specified. (0x80070003)\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.code, 0);
+}
+
+TEST(Commands, InstallGoesOnWhenTheRecoveryActionsCannotBeSet) {
+  FakeScm scm;
+  scm.recovery_error = 5;
+  const CommandRun r = run("install", scm);
+  EXPECT_EQ(r.err, "Could not set the service's recovery actions: 0x80070005\n");
+  EXPECT_EQ(r.out, "Installed and started service 'Tarnwick'. It will start at boot.\n");
+}
+
+TEST(Commands, ForegroundRunDoesNotStartBesideTheRunningService) {
+  FakeScm scm;
+  scm.running = true;
+  const CommandRun r = run("run", scm);
+  EXPECT_FALSE(r.foreground);
+  EXPECT_EQ(r.out, "The Tarnwick service is already running on this machine.\n");
+  EXPECT_EQ(r.code, 0);
 }
 
 TEST(Commands, InstallFailures) {
@@ -231,7 +290,17 @@ TEST(Commands, EveryOtherWordRunsInTheForeground) {
 class RecordingStatus final : public StatusReporter {
  public:
   std::vector<std::pair<ServiceState, uint32_t>> reports;
-  void report(ServiceState s, uint32_t accepted) override { reports.emplace_back(s, accepted); }
+  std::vector<uint32_t> checkpoints;
+  void report(ServiceState s, uint32_t accepted, uint32_t checkpoint) override {
+    std::lock_guard lock(mutex);
+    reports.emplace_back(s, accepted);
+    checkpoints.push_back(checkpoint);
+  }
+  size_t count() {
+    std::lock_guard lock(mutex);
+    return reports.size();
+  }
+  std::mutex mutex;
 };
 
 TEST(ServiceControl, StopAndShutdownReportStopPendingAndSetStop) {
@@ -257,6 +326,32 @@ TEST(ServiceControl, OtherCodesAndUnsetSlots) {
   EXPECT_TRUE(flags.stopping());
   EXPECT_TRUE(handle_service_control(kControlShutdown, &status, nullptr));
   EXPECT_EQ(status.reports.size(), 1u);
+}
+
+TEST(ServiceControl, StopPendingIsRepeatedWithAGrowingCheckpointUntilTheEngineFinished) {
+  RecordingStatus status;
+  EngineFlags flags;
+  EngineFinished finished;
+  std::thread reporter(
+      [&] { report_stop_progress(flags, finished, status, std::chrono::milliseconds(2)); });
+  // Running: nothing to report.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(status.count(), 0u);
+  flags.request_stop();
+  while (status.count() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  finished.set();
+  reporter.join();
+  for (size_t i = 0; i < status.checkpoints.size(); ++i) {
+    EXPECT_EQ(status.reports[i].first, ServiceState::StopPending);
+    EXPECT_EQ(status.checkpoints[i], i + 1);
+  }
+}
+
+TEST(ServiceControl, ExitCodeIsNonZeroOnlyWithoutAStopRequest) {
+  EngineFlags flags;
+  EXPECT_NE(service_exit_code(flags), 0u);
+  flags.request_stop();
+  EXPECT_EQ(service_exit_code(flags), 0u);
 }
 
 }  // namespace

@@ -44,8 +44,9 @@ std::filesystem::path WindowsPlatform::resolve_data_dir() {
 }
 
 void WindowsPlatform::install_console_handler(std::shared_ptr<EngineFlags> flags,
-                                              std::shared_ptr<AlertQueue> queue) {
-  tarnwick::install_console_handler(std::move(flags), std::move(queue));
+                                              std::shared_ptr<AlertQueue> queue,
+                                              std::shared_ptr<EngineFinished> finished) {
+  tarnwick::install_console_handler(std::move(flags), std::move(queue), std::move(finished));
 }
 
 namespace {

@@ -10,7 +10,8 @@ class WindowsPlatform final : public EnginePlatform {
  public:
   std::filesystem::path resolve_data_dir() override;
   void install_console_handler(std::shared_ptr<EngineFlags> flags,
-                               std::shared_ptr<AlertQueue> queue) override;
+                               std::shared_ptr<AlertQueue> queue,
+                               std::shared_ptr<EngineFinished> finished) override;
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override;
   std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) override;
   std::unique_ptr<Responder> make_responder(const EngineShared& shared) override;

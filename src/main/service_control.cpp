@@ -9,4 +9,16 @@ bool handle_service_control(uint32_t control, StatusReporter* status, EngineFlag
   return true;
 }
 
+void report_stop_progress(const EngineFlags& flags, EngineFinished& finished,
+                          StatusReporter& status, std::chrono::milliseconds interval) {
+  uint32_t checkpoint = 0;
+  while (!finished.wait_for(interval)) {
+    if (flags.stopping()) status.report(ServiceState::StopPending, 0, ++checkpoint);
+  }
+}
+
+uint32_t service_exit_code(const EngineFlags& flags) {
+  return flags.stopping() ? 0 : kUnexpectedEndExitCode;
+}
+
 }  // namespace tarnwick

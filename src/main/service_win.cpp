@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "engine/engine.h"
 #include "main/platform_win.h"
@@ -25,14 +26,17 @@ const wchar_t* service_name() {
   return g_service_name.empty() ? L"Tarnwick" : g_service_name.c_str();
 }
 
-void set_service_status(SERVICE_STATUS_HANDLE handle, ServiceState state, DWORD accepted) {
+void set_service_status(SERVICE_STATUS_HANDLE handle, ServiceState state, DWORD accepted,
+                        DWORD checkpoint = 0, DWORD specific_exit_code = 0) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = static_cast<DWORD>(state);
   status.dwControlsAccepted = accepted;
-  status.dwWin32ExitCode = NO_ERROR;
-  status.dwServiceSpecificExitCode = 0;
-  status.dwCheckPoint = 0;
+  // A non-zero exit code at the stopped report is what lets the service
+  // manager's failure actions restart an engine that ended by itself.
+  status.dwWin32ExitCode = specific_exit_code ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+  status.dwServiceSpecificExitCode = specific_exit_code;
+  status.dwCheckPoint = checkpoint;
   status.dwWaitHint = kStatusWaitHintMs;
   SetServiceStatus(handle, &status);
 }
@@ -40,8 +44,8 @@ void set_service_status(SERVICE_STATUS_HANDLE handle, ServiceState state, DWORD 
 class ScmStatusReporter final : public StatusReporter {
  public:
   explicit ScmStatusReporter(SERVICE_STATUS_HANDLE handle) : handle_(handle) {}
-  void report(ServiceState state, uint32_t accepted) override {
-    set_service_status(handle_, state, accepted);
+  void report(ServiceState state, uint32_t accepted, uint32_t checkpoint) override {
+    set_service_status(handle_, state, accepted, checkpoint);
   }
 
  private:
@@ -64,11 +68,16 @@ void WINAPI service_main(DWORD, LPWSTR*) {
   g_flags_owner = std::make_shared<EngineFlags>();
   g_flags.store(g_flags_owner.get());
   set_service_status(handle, ServiceState::Running, kAcceptStopAndShutdown);
+  EngineFinished finished;
+  ScmStatusReporter reporter(handle);
+  std::thread progress([&] { report_stop_progress(*g_flags_owner, finished, reporter); });
   {
     WindowsPlatform platform;
     run_engine(platform, g_flags_owner, RunAs::Service);
   }
-  set_service_status(handle, ServiceState::Stopped, 0);
+  finished.set();
+  progress.join();
+  set_service_status(handle, ServiceState::Stopped, 0, 0, service_exit_code(*g_flags_owner));
 }
 
 bool dispatch_service() {
