@@ -16,9 +16,20 @@ std::optional<std::filesystem::path> data_dir_candidate(const DataDirInputs& in)
 
 std::filesystem::path resolve_data_dir(const DataDirInputs& in) {
   const auto candidate = data_dir_candidate(in);
-  if (candidate && in.create_directories(*candidate)) return *candidate;
-  if (auto exe_dir = in.executable_dir()) return *exe_dir;
+  const auto writable = [&in](const std::filesystem::path& dir) {
+    return !in.can_write || in.can_write(dir);
+  };
+  if (candidate && in.create_directories(*candidate) && writable(*candidate)) return *candidate;
+  if (auto exe_dir = in.executable_dir(); exe_dir && writable(*exe_dir)) return *exe_dir;
   return ".";
+}
+
+bool folder_is_writable(const std::filesystem::path& dir) {
+  const std::filesystem::path probe = dir / "Tarnwick.write-probe";
+  const bool written = write_file(probe, "probe");
+  std::error_code ec;
+  std::filesystem::remove(probe, ec);
+  return written;
 }
 
 DataDirInputs system_data_dir_inputs() {
@@ -30,6 +41,7 @@ DataDirInputs system_data_dir_inputs() {
         if (!exe.path || !exe.path->has_parent_path()) return std::nullopt;
         return exe.path->parent_path();
       },
+      .can_write = folder_is_writable,
   };
 }
 

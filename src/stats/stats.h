@@ -23,15 +23,22 @@ struct DataDirInputs {
   std::function<std::optional<std::string>(std::string_view)> get_env;
   std::function<bool(const std::filesystem::path&)> create_directories;
   std::function<std::optional<std::filesystem::path>()> executable_dir;
+  // Whether a file can be created and written in the folder. A folder the
+  // engine cannot write (the protected one, seen from an unelevated run)
+  // would lose every alert and snapshot without a word.
+  std::function<bool(const std::filesystem::path&)> can_write;
 };
 
 // ProgramData\Tarnwick, else (only when ProgramData is unset) LOCALAPPDATA\Tarnwick;
 // nullopt when neither is set.
 std::optional<std::filesystem::path> data_dir_candidate(const DataDirInputs& in);
-// The candidate, created with its parents; else the executable's folder; else ".".
+// The candidate, created with its parents, if a file can be written in it;
+// else the executable's folder if one can; else ".".
 std::filesystem::path resolve_data_dir(const DataDirInputs& in);
 // The process's environment, plain folder creation and its executable.
 DataDirInputs system_data_dir_inputs();
+// Creates, writes and removes a probe file in `dir`; true when all of it worked.
+bool folder_is_writable(const std::filesystem::path& dir);
 
 struct StatsValues {
   uint64_t total_alerts = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -20,6 +21,7 @@ TEST(DataDir, FallbackOrder) {
     bool create_ok;
     std::optional<std::filesystem::path> exe_dir;
     std::filesystem::path expected;
+    std::vector<std::filesystem::path> read_only = {};
   };
   const std::filesystem::path exe = "/opt/tarnwick";
   const Case cases[] = {
@@ -28,6 +30,10 @@ TEST(DataDir, FallbackOrder) {
       {"creation failure skips LOCALAPPDATA", "/pd", "/lad", false, exe, exe},
       {"neither variable", std::nullopt, std::nullopt, true, exe, exe},
       {"nothing at all", std::nullopt, std::nullopt, false, std::nullopt, "."},
+      {"an existing folder that cannot be written falls through", "/pd", "/lad", true, exe, exe,
+       {"/pd/Tarnwick"}},
+      {"and so does an unwritable executable folder", "/pd", "/lad", true, exe, ".",
+       {"/pd/Tarnwick", exe}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -43,10 +49,20 @@ TEST(DataDir, FallbackOrder) {
           return c.create_ok;
         },
         .executable_dir = [&] { return c.exe_dir; },
+        .can_write = [&](const std::filesystem::path& p) {
+          return std::find(c.read_only.begin(), c.read_only.end(), p) == c.read_only.end();
+        },
     });
     EXPECT_EQ(dir, c.expected);
     EXPECT_LE(created.size(), 1u);
   }
+}
+
+TEST(DataDir, WritableProbeLeavesNothingBehind) {
+  testing::TempDir dir;
+  EXPECT_TRUE(folder_is_writable(dir.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_FALSE(folder_is_writable(dir / "missing"));
 }
 
 TEST(StatsSnapshot, TextIsExact) {
