@@ -42,11 +42,28 @@ bool show_toast(std::string_view heading, std::string_view body) {
                         tarnwick::toast_document(heading, body, version.major_version()));
 }
 
+// The console's output code page belongs to the console, not to this
+// process: the shell that started us keeps whatever we leave set.
+class ConsoleCodePage {
+ public:
+  explicit ConsoleCodePage(UINT page) : previous_(GetConsoleOutputCP()) {
+    if (previous_ != 0) SetConsoleOutputCP(page);
+  }
+  ~ConsoleCodePage() {
+    if (previous_ != 0) SetConsoleOutputCP(previous_);
+  }
+  ConsoleCodePage(const ConsoleCodePage&) = delete;
+  ConsoleCodePage& operator=(const ConsoleCodePage&) = delete;
+
+ private:
+  UINT previous_;
+};
+
 }  // namespace
 
 int main() {
   // Replies are UTF-8 (one holds an em dash), each ending in a bare line feed.
-  SetConsoleOutputCP(CP_UTF8);
+  const ConsoleCodePage utf8_output(CP_UTF8);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   tarnwick::WindowsServiceManager scm;
