@@ -14,6 +14,14 @@ void line(std::ostream& stream, const std::string& text) {
   stream.flush();
 }
 
+// The folder part of a Windows path, with the root's separator kept ("C:\").
+std::string containing_folder(const std::string& path) {
+  const size_t pos = path.find_last_of("\\/");
+  if (pos == std::string::npos) return ".";
+  if (pos == 2 && path[1] == ':') return path.substr(0, 3);
+  return path.substr(0, pos);
+}
+
 const std::string kOpenScmFailed = "OpenSCManager failed \u2014 run this elevated (Administrator).";
 
 void install(CommandEnv& env) {
@@ -21,6 +29,10 @@ void install(CommandEnv& env) {
   if (!exe.path) {
     line(env.err, "Cannot find own path: " +
                       os_error(exe.error_text, static_cast<uint32_t>(exe.error_code)));
+    return;
+  }
+  if (auto reason = install_refusal(env.scm.install_facts(*exe.path))) {
+    line(env.err, install_refusal_message(containing_folder(path_to_utf8(*exe.path)), *reason));
     return;
   }
   const std::string command_line = service_command_line(path_to_utf8(*exe.path));
@@ -33,9 +45,17 @@ void install(CommandEnv& env) {
                       ". (Already installed? Run uninstall first.)");
     return;
   }
+  if (auto code = env.scm.set_recovery_actions()) {
+    line(env.err, "Could not set the service's recovery actions: " +
+                      create_service_error(env.scm.error_message(*code), *code));
+  }
   // Before the start, so that the service's first events have their text.
   env.scm.add_event_source(*exe.path);
-  env.scm.start_service();
+  if (auto code = env.scm.start_service()) {
+    line(env.err, "Installed service '" + std::string(kServiceName) + "', but it did not start: " +
+                      create_service_error(env.scm.error_message(*code), *code));
+    return;
+  }
   line(env.out, "Installed and started service '" + std::string(kServiceName) +
                     "'. It will start at boot.");
 }
@@ -102,6 +122,10 @@ int run_command(std::string_view word, CommandEnv& env) {
     if (!env.dispatch_service()) {
       line(env.err, "Not started by the SCM. Use 'tarnwick run' for foreground mode.");
     }
+  } else if (env.scm.service_running(kServiceName)) {
+    // Two engines would answer every threat twice, and the service already
+    // holds the data folder.
+    line(env.out, "The " + std::string(kServiceName) + " service is already running on this machine.");
   } else {
     env.run_foreground();
   }

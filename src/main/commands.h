@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "main/install_check.h"
 #include "sysenv/sysenv.h"
 
 namespace tarnwick {
@@ -30,8 +31,18 @@ class ServiceManager {
   // Creates the own-process, auto-start service; the error code on failure.
   virtual std::optional<uint32_t> create_service(std::string_view name, std::string_view display,
                                                  std::string_view command_line) = 0;
-  // Asks the created service to start; the outcome is not reported.
-  virtual void start_service() = 0;
+  // Asks the created service to start and waits (bounded) while it starts;
+  // the error code when it failed to start or stopped.
+  virtual std::optional<uint32_t> start_service() = 0;
+  // Failure actions for the created service: restart after 5 s, 30 s and
+  // 60 s, reset after a day, also when it stops with a non-zero exit code.
+  // The error code on failure.
+  virtual std::optional<uint32_t> set_recovery_actions() = 0;
+  // Whether the named service is running or starting. False when it is not
+  // installed or the manager cannot be asked.
+  virtual bool service_running(std::string_view name) = 0;
+  // The drive kind and access lists of the executable and its folder.
+  virtual InstallFacts install_facts(const std::filesystem::path& exe) = 0;
   // Opens an existing service with full access; the error code on failure.
   virtual std::optional<uint32_t> open_service(std::string_view name) = 0;
   // Sends the stop control without waiting; the outcome is not reported.
@@ -62,7 +73,8 @@ struct CommandEnv {
 };
 
 // Runs the command word and returns the exit code: 0, except for "toast",
-// which gives 1 when no toast was shown.
+// which gives 1 when no toast was shown. A foreground run does not start
+// while the service is running.
 int run_command(std::string_view word, CommandEnv& env);
 
 // "0x8007" and the low 16 bits of a Win32 code, in upper-case hex.

@@ -12,7 +12,10 @@ class WindowsServiceManager final : public ServiceManager {
   bool open_manager() override;
   std::optional<uint32_t> create_service(std::string_view name, std::string_view display,
                                          std::string_view command_line) override;
-  void start_service() override;
+  std::optional<uint32_t> start_service() override;
+  std::optional<uint32_t> set_recovery_actions() override;
+  bool service_running(std::string_view name) override;
+  InstallFacts install_facts(const std::filesystem::path& exe) override;
   std::optional<uint32_t> open_service(std::string_view name) override;
   void stop_service() override;
   bool delete_service() override;

@@ -46,7 +46,8 @@ void SystemNotifier::push(const Alert& alert, const Config& config) {
   // curl would take a URL starting with "-" for an option ("-K" reads a
   // configuration file), with the rights of the engine.
   if (push_url(config.ntfy_server, config.ntfy_topic).starts_with('-')) return;
-  launcher_.launch_detached(push_command_line(alert, config));
+  if (curl_.empty()) return;
+  launcher_.launch_detached(push_command_line(alert, config, curl_));
 }
 
 }  // namespace tarnwick

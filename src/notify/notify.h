@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "alert/sink.h"
+#include "notify/push.h"
 #include "notify/toast.h"
 #include "sessions/sessions.h"
 
@@ -53,8 +54,12 @@ class SystemVersion {
 
 class SystemNotifier final : public Notifier {
  public:
-  SystemNotifier(ToastPresenter& toasts, ProcessLauncher& launcher, const SystemVersion& version)
-      : toasts_(toasts), launcher_(launcher), version_(version) {}
+  // `curl` is the program started for a push. The real notifier gives the
+  // full path of the system's own curl: started by its bare name, it would be
+  // looked for first in the engine's own folder.
+  SystemNotifier(ToastPresenter& toasts, ProcessLauncher& launcher, const SystemVersion& version,
+                 std::string curl = std::string(kPushProgram))
+      : toasts_(toasts), launcher_(launcher), version_(version), curl_(std::move(curl)) {}
 
   void show_toast(const Alert& alert) override;
   // Does nothing when `config.ntfy_topic` is empty or the URL would start
@@ -65,6 +70,7 @@ class SystemNotifier final : public Notifier {
   ToastPresenter& toasts_;
   ProcessLauncher& launcher_;
   const SystemVersion& version_;
+  std::string curl_;
 };
 
 // Each text a toast child is given is cut to this many bytes, at a character

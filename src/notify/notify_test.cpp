@@ -60,7 +60,7 @@ struct Parts {
 
 TEST(SystemNotifier, PushStartsCurlWithTheTwelveArguments) {
   Parts p;
-  SystemNotifier notifier(p.toasts, p.launcher, p.version);
+  SystemNotifier notifier(p.toasts, p.launcher, p.version, "C:\\Windows\\System32\\curl.exe");
   Config config;
   config.ntfy_topic = "my-alerts";
   config.ntfy_server = "https://push.example.org//";
@@ -70,7 +70,7 @@ TEST(SystemNotifier, PushStartsCurlWithTheTwelveArguments) {
   ASSERT_EQ(p.launcher.launched.size(), 1u);
   EXPECT_EQ(
       testing::split_command_line(p.launcher.launched[0]),
-      (std::vector<std::string>{"curl", "-s", "--max-time", "8", "-H",
+      (std::vector<std::string>{"C:\\Windows\\System32\\curl.exe", "-s", "--max-time", "8", "-H",
                                 "Title: Tarnwick: Credential dumping tool (Mimikatz)", "-H",
                                 "Priority: urgent", "-H", "Tags: rotating_light", "--data-raw",
                                 "pid 7: @C:\\secret.txt", "https://push.example.org/my-alerts"}));
@@ -92,6 +92,12 @@ TEST(SystemNotifier, NoTopicNoPushAndFailuresAreSwallowed) {
   notifier.show_toast(critical("t", "d"));
   EXPECT_EQ(p.launcher.launched.size(), 1u);
   EXPECT_EQ(p.toasts.shown.size(), 1u);
+
+  // Without the system folder's curl there is no push at all, rather than a
+  // search for any program of that name.
+  SystemNotifier no_curl(p.toasts, p.launcher, p.version, "");
+  no_curl.push(critical("t", "d"), config);
+  EXPECT_EQ(p.launcher.launched.size(), 1u);
 }
 
 // curl reads an argument starting with "-" as an option ("-K file" reads a

@@ -129,6 +129,13 @@ bool WindowsToastPresenter::show(std::string_view app_id, std::string_view xml) 
   return SUCCEEDED(notifier.get()->Show(toast.get()));
 }
 
+std::string system_curl_path() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n > MAX_PATH) return {};
+  return win::narrow(std::wstring(folder, n) + L"\\curl.exe");
+}
+
 bool WindowsProcessLauncher::launch_detached(std::string_view command_line) {
   // The child's output is thrown away; the handle must be inheritable for
   // the child to receive it through STARTF_USESTDHANDLES.

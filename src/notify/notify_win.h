@@ -25,9 +25,13 @@ class WindowsSystemVersion final : public SystemVersion {
   uint32_t major_version() const override;
 };
 
+// The system folder's curl.exe ("C:\Windows\System32\curl.exe"); empty
+// when the system folder is unknown.
+std::string system_curl_path();
+
 class WindowsNotifier final : public Notifier {
  public:
-  WindowsNotifier() : notifier_(toasts_, launcher_, version_) {}
+  WindowsNotifier() : notifier_(toasts_, launcher_, version_, system_curl_path()) {}
   void show_toast(const Alert& alert) override { notifier_.show_toast(alert); }
   void push(const Alert& alert, const Config& config) override { notifier_.push(alert, config); }
 

@@ -114,12 +114,15 @@ std::vector<nlohmann::json> wait_for_records(const std::filesystem::path& file, 
   return records;
 }
 
-// The recording curl stand-in is copied into a folder inside the prefix and
-// found through PATH, as the real curl would be: no host folder is put on
-// the search path.
+// The recording curl stand-in is placed where Windows keeps its own curl,
+// in the system folder. A second copy on PATH must not be the one started:
+// the push names the system folder's program by its full path.
 class CurlStandIn : public ::testing::Test {
  protected:
   void SetUp() override {
+    system_curl_ = std::filesystem::path(win::widen(system_curl_path()));
+    ASSERT_FALSE(std::filesystem::exists(system_curl_)) << "the prefix has a curl of its own";
+    std::filesystem::copy_file(own_folder() / "e2e-programs" / "curl.exe", system_curl_);
     std::filesystem::create_directories(temp_ / "bin");
     std::filesystem::copy_file(own_folder() / "e2e-programs" / "curl.exe",
                                temp_ / "bin" / "curl.exe");
@@ -132,7 +135,11 @@ class CurlStandIn : public ::testing::Test {
   void TearDown() override {
     path_env_.reset();
     record_env_.reset();
+    std::error_code ec;
+    std::filesystem::remove(system_curl_, ec);
   }
+
+  std::filesystem::path system_curl_;
 
   testing::TempDir temp_;
   std::filesystem::path record_;
@@ -162,13 +169,13 @@ TEST_F(CurlStandIn, PushStartsCurlWithExactlyTheTwelveArguments) {
     ASSERT_EQ(records.size(), expected_records);
     const auto& record = records.back();
 
-    std::vector<std::string> expected{"curl"};
+    std::vector<std::string> expected{system_curl_path()};
     for (const auto& arg : push_arguments(alert, config)) expected.push_back(arg);
     EXPECT_EQ(record["argv"].get<std::vector<std::string>>(), expected);
     EXPECT_EQ(expected[10], "--data-raw");
     EXPECT_EQ(expected[11], detail);
     EXPECT_EQ(expected[12], "https://push.example.org/tarnwick-test");
-    EXPECT_EQ(record["command_line"], push_command_line(alert, config));
+    EXPECT_EQ(record["command_line"], push_command_line(alert, config, system_curl_path()));
     // Both go to the null device, a character device, never to our pipes.
     EXPECT_EQ(record["stdout_type"], FILE_TYPE_CHAR);
     EXPECT_EQ(record["stderr_type"], FILE_TYPE_CHAR);

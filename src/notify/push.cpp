@@ -28,8 +28,9 @@ std::vector<std::string> push_arguments(const Alert& alert, const Config& config
           push_url(config.ntfy_server, config.ntfy_topic)};
 }
 
-std::string push_command_line(const Alert& alert, const Config& config) {
-  return command_line(kPushProgram, push_arguments(alert, config));
+std::string push_command_line(const Alert& alert, const Config& config,
+                              std::string_view program) {
+  return command_line(program, push_arguments(alert, config));
 }
 
 }  // namespace tarnwick

@@ -23,7 +23,8 @@ std::string push_url(std::string_view server, std::string_view topic);
 // and details carry text an attacker chose.
 std::vector<std::string> push_arguments(const Alert& alert, const Config& config);
 
-// "curl" and the twelve arguments, quoted.
-std::string push_command_line(const Alert& alert, const Config& config);
+// `program` (by default "curl") and the twelve arguments, quoted.
+std::string push_command_line(const Alert& alert, const Config& config,
+                              std::string_view program = kPushProgram);
 
 }  // namespace tarnwick

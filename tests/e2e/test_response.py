@@ -116,6 +116,9 @@ class AutoResponse(WineTestCase):
 
 
 class Push(WineTestCase):
+    # Where Windows keeps its own curl. A second recording copy on the search
+    # path must stay unused: the push names the system's by its full path.
+    SYSTEM_CURL = "C:\\windows\\system32\\curl.exe"
     BIN = os.path.join(DRIVE_C, "tarnwick-bin")
     RECORD = os.path.join(WORK, "curl.jsonl")
 
@@ -123,6 +126,7 @@ class Push(WineTestCase):
         super().setUp()
         shutil.rmtree(WORK, ignore_errors=True)
         os.makedirs(WORK)
+        self.system_curl = copy_program("curl.exe", self.SYSTEM_CURL)
         copy_program("curl.exe", "C:\\tarnwick-bin\\curl.exe")
         self.pids = []
 
@@ -131,6 +135,7 @@ class Push(WineTestCase):
             kill_windows_process(pid)
         shutil.rmtree(WORK, ignore_errors=True)
         shutil.rmtree(self.BIN, ignore_errors=True)
+        os.remove(self.system_curl)
 
     def records(self):
         data = read_bytes(self.RECORD)
@@ -152,6 +157,7 @@ class Push(WineTestCase):
             detail = alerts_titled(DETECTION)[0]["detail"]
         records = self.records()
         self.assertEqual(len(records), 1, records)
+        self.assertEqual(records[0]["argv"][0].lower(), self.SYSTEM_CURL)
         self.assertEqual(records[0]["argv"][1:], [
             "-s", "--max-time", "8",
             "-H", "Title: Tarnwick: " + DETECTION,
