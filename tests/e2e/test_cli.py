@@ -1,9 +1,17 @@
 """Command words and service control of the real tarnwick.exe under Wine."""
+import os
+import shutil
+import stat
 import time
 import unittest
 
-from harness import (SERVICE_DATA_DIR, STATS, TARNWICK, Engine, WineTestCase, read_bytes, run,
-                     stats, titles, wait_for, wine_process_args)
+from harness import (DRIVE_C, SERVICE_DATA_DIR, STATS, TARNWICK, Engine, WineTestCase, read_bytes,
+                     run, stats, titles, wait_for, wine_process_args)
+
+# Wine 8 has no service failure actions; install says so and goes on.
+WINE_RECOVERY_LINE = (b"Could not set the service's recovery actions: Invalid level. "
+                      b"(0x8007007C)\n")
+INSTALL_DIR = os.path.join(DRIVE_C, "Program Files", "Tarnwick Check")
 
 
 def service_running():
@@ -38,7 +46,7 @@ class CommandLine(WineTestCase):
     def test_install_runs_the_service_and_uninstall_removes_it(self):
         r = run(TARNWICK, "install")
         self.assertEqual(r.returncode, 0)
-        self.assertEqual(r.stderr, b"")
+        self.assertEqual(r.stderr, WINE_RECOVERY_LINE)
         self.assertEqual(r.stdout,
                          b"Installed and started service 'Tarnwick'. It will start at boot.\n")
         # The service really runs the engine: its process, and its data directory.
@@ -64,6 +72,38 @@ class CommandLine(WineTestCase):
         self.assertEqual(stats(SERVICE_DATA_DIR)["total_alerts"], len(titles(SERVICE_DATA_DIR)))
         gone = run(TARNWICK, "uninstall")
         self.assertEqual(gone.stderr, b"Service 'Tarnwick' is not installed.\n")
+
+    def test_install_only_from_a_folder_others_cannot_change(self):
+        # Wine makes access lists from the Unix mode: what an installer's
+        # admin-only list is here is a folder and file others cannot write.
+        shutil.rmtree(INSTALL_DIR, ignore_errors=True)
+        os.makedirs(INSTALL_DIR)
+        self.addCleanup(shutil.rmtree, INSTALL_DIR, True)
+        exe = os.path.join(INSTALL_DIR, "tarnwick.exe")
+        shutil.copyfile(TARNWICK, exe)
+        os.chmod(exe, 0o755)
+        os.chmod(INSTALL_DIR, 0o777)
+        refused = run(exe, "install")
+        self.assertEqual(refused.returncode, 0)
+        self.assertEqual(refused.stdout, b"")
+        self.assertEqual(refused.stderr,
+                         b"Refusing to install from C:\\Program Files\\Tarnwick Check: Everyone "
+                         b"can change the folder. Copy tarnwick.exe to a folder under Program "
+                         b"Files first.\n")
+        self.assertIn(b"not installed", run(TARNWICK, "uninstall").stderr)
+
+        os.chmod(INSTALL_DIR, 0o755)
+        installed = run(exe, "install")
+        self.assertEqual(installed.stderr, WINE_RECOVERY_LINE)
+        self.assertEqual(installed.stdout,
+                         b"Installed and started service 'Tarnwick'. It will start at boot.\n")
+        self.assertTrue(wait_for(service_running, 20))
+        # A foreground run beside the running service says so and ends.
+        beside = run(TARNWICK, "run", timeout=30)
+        self.assertEqual(beside.returncode, 0)
+        self.assertEqual(beside.stdout,
+                         b"The Tarnwick service is already running on this machine.\n")
+        self.assertEqual(beside.stderr, b"")
 
 
 class Foreground(WineTestCase):

@@ -157,7 +157,7 @@ class Push(WineTestCase):
             detail = alerts_titled(DETECTION)[0]["detail"]
         records = self.records()
         self.assertEqual(len(records), 1, records)
-        self.assertEqual(records[0]["argv"][0].lower(), self.SYSTEM_CURL)
+        self.assertEqual(records[0]["argv"][0].lower(), self.SYSTEM_CURL.lower())
         self.assertEqual(records[0]["argv"][1:], [
             "-s", "--max-time", "8",
             "-H", "Title: Tarnwick: " + DETECTION,
