@@ -57,13 +57,17 @@ Alert trace_stopped_alert(std::string_view session_name) {
 }
 
 void watch_trace_session(TraceSession& session, std::string_view session_name, AlertOut& out,
-                         const Sleeper& sleep) {
-  while (sleep(std::chrono::milliseconds(500))) {
+                         const Sleeper& sleep, const std::function<void()>& drain) {
+  const auto interval = drain ? std::chrono::milliseconds(100) : std::chrono::milliseconds(500);
+  for (;;) {
+    if (drain) drain();
+    if (!sleep(interval)) break;
     if (session.ended()) {
       out.push(trace_stopped_alert(session_name));
       break;
     }
   }
+  if (drain) drain();
   session.stop();
 }
 

@@ -90,8 +90,10 @@ Alert trace_stopped_alert(std::string_view session_name);
 // whose event processing ends on its own is reported once; the caller then
 // returns, so that its supervisor starts it again (or it falls back as at
 // start-up). Stops the session in either case.
+// With `drain`, it is called every 100 ms on the caller's thread, and once
+// more when the watch ends, to handle what the session's callback queued.
 void watch_trace_session(TraceSession& session, std::string_view session_name, AlertOut& out,
-                         const Sleeper& sleep);
+                         const Sleeper& sleep, const std::function<void()>& drain = {});
 
 // A private session fed by the kernel's own system trace provider, which
 // delivers the classic kernel event classes selected by `enable_flags`.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "alert/alert.h"
+#include "etw/event_queue.h"
 #include "text/text.h"
 
 namespace tarnwick {
@@ -125,9 +126,13 @@ std::optional<Alert> domain_alert(const DomainVerdict& verdict) {
   return std::nullopt;
 }
 
+std::optional<std::string> dns_query_name(const TraceEventView& event) {
+  if (event.id() != kDnsQueryEventId || !event.has_schema()) return std::nullopt;
+  return event.string_value("QueryName");
+}
+
 void handle_dns_event(const TraceEventView& event, std::string& scratch, AlertOut& out) {
-  if (event.id() != kDnsQueryEventId || !event.has_schema()) return;
-  const std::optional<std::string> name = event.string_value("QueryName");
+  const std::optional<std::string> name = dns_query_name(event);
   if (!name) return;
   if (auto alert = domain_alert(classify_domain(*name, scratch))) out.push(std::move(*alert));
 }
@@ -138,13 +143,23 @@ Alert dns_unavailable_alert(const TraceStartError& error) {
 }
 
 void run_dns_detector(DnsDetectorParts& p) {
+  // The callback only copies the name; the rules run on this thread.
+  TraceEventQueue<std::string> names;
   TraceStart started =
-      p.traces.start(kDnsSessionName, dns_client_provider(),
-                     [&out = p.out, scratch = std::string()](const TraceEventView& event) mutable {
-                       handle_dns_event(event, scratch, out);
-                     });
+      p.traces.start(kDnsSessionName, dns_client_provider(), [&names](const TraceEventView& event) {
+        if (auto name = dns_query_name(event)) names.push(std::move(*name));
+      });
   if (auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started)) {
-    watch_trace_session(**session, kDnsSessionName, p.out, p.sleep);
+    std::string scratch;
+    DropReport drops(std::string(kDnsEventsDroppedTitle), "DNS");
+    watch_trace_session(**session, kDnsSessionName, p.out, p.sleep, [&] {
+      for (const std::string& name : names.take_all()) {
+        if (auto alert = domain_alert(classify_domain(name, scratch))) p.out.push(std::move(*alert));
+      }
+      if (auto alert = drops.note(names.take_dropped(), std::chrono::steady_clock::now())) {
+        p.out.push(std::move(*alert));
+      }
+    });
     return;
   }
   p.out.push(dns_unavailable_alert(std::get<TraceStartError>(started)));

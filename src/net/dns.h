@@ -21,6 +21,7 @@ TraceProvider dns_client_provider();
 inline constexpr uint16_t kDnsQueryEventId = 3006;
 
 inline constexpr const char* kDnsUnavailableTitle = "DNS ETW unavailable";
+inline constexpr const char* kDnsEventsDroppedTitle = "DNS events dropped";
 
 enum class DomainKind { Clean, Tunnel, Generated };
 
@@ -42,6 +43,8 @@ std::optional<Alert> domain_alert(const DomainVerdict& verdict);
 // "QueryName"; every other event is dropped. `scratch` is the caller's
 // reused buffer (one per event thread).
 void handle_dns_event(const TraceEventView& event, std::string& scratch, AlertOut& out);
+// The query name of a query event, copied out of the event.
+std::optional<std::string> dns_query_name(const TraceEventView& event);
 
 // "DNS monitoring off ({error}). Run as Administrator to enable."
 Alert dns_unavailable_alert(const TraceStartError& error);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "etw/event_queue.h"
 #include "text/text.h"
 
 namespace tarnwick {
@@ -145,14 +146,13 @@ void run_snapshot_fallback(ProcessTable& table, const ProcessQuery& query,
 }
 
 void run_process_detector(ProcessDetectorParts& p) {
-  // The evaluator of the real-time sources lives on the trace's event thread;
-  // a session that failed to start has ended its thread before the next starts.
-  LaunchEvaluator event_evaluator(p.query, p.trust);
+  // The session's callback only reads what must be read while the process
+  // still runs (its image path, its command line) and queues the launch; the
+  // rules and signature checks run here, on the detector's thread.
+  TraceEventQueue<ProcessLaunch> launches;
   TraceStart started =
       p.traces.start_kernel(kProcessSessionName, kernel_process_trace(), [&](const TraceEventView& event) {
-        if (auto launch = launch_from_kernel_event(event, p.query)) {
-          event_evaluator.evaluate(*launch, p.out);
-        }
+        if (auto launch = launch_from_kernel_event(event, p.query)) launches.push(std::move(*launch));
       });
   if (std::holds_alternative<TraceStartError>(started)) {
     started = p.traces.start(kProcessSessionName, kernel_process_provider(),
@@ -161,12 +161,19 @@ void run_process_detector(ProcessDetectorParts& p) {
                                  // Read while the process has barely started.
                                  launch->command_line =
                                      p.command_lines.command_line(launch->pid).value_or("");
-                                 event_evaluator.evaluate(*launch, p.out);
+                                 launches.push(std::move(*launch));
                                }
                              });
   }
   if (auto* session = std::get_if<std::unique_ptr<TraceSession>>(&started)) {
-    watch_trace_session(**session, kProcessSessionName, p.out, p.sleep);
+    LaunchEvaluator event_evaluator(p.query, p.trust);
+    DropReport drops(std::string(kProcessEventsDroppedTitle), "process");
+    watch_trace_session(**session, kProcessSessionName, p.out, p.sleep, [&] {
+      for (const ProcessLaunch& launch : launches.take_all()) event_evaluator.evaluate(launch, p.out);
+      if (auto alert = drops.note(launches.take_dropped(), std::chrono::steady_clock::now())) {
+        p.out.push(std::move(*alert));
+      }
+    });
     return;
   }
   p.out.push(process_fallback_alert(std::get<TraceStartError>(started)));

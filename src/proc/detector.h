@@ -31,6 +31,7 @@ KernelTrace kernel_process_trace();
 // The kernel's process event class, the provider of those events.
 inline constexpr const char* kKernelProcessClassGuid = "3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C";
 
+inline constexpr const char* kProcessEventsDroppedTitle = "Process events dropped";
 inline constexpr const char* kProcessFallbackTitle =
     "Process ETW unavailable \u2014 using snapshot fallback";
 

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "cmdline/cmdline_fake.h"
+#include "etw/event_queue.h"
 #include "etw/trace_fake.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_fake.h"
@@ -372,6 +373,31 @@ TEST(ProcessDetector, ProviderSessionReadsTheCommandLineOfEachStart) {
   ASSERT_EQ(r.out.titles(),
             std::vector<std::string>{"Backup / shadow-copy deletion (ransomware prep)"});
   EXPECT_EQ(r.out.alerts[0].pid, 903u);
+}
+
+TEST(ProcessDetector, TheCallbackOnlyQueuesAndAFullQueueDropsTheOldestWithOneAlert) {
+  DetectorRun r;
+  r.traces.kernel_failure.reset();
+  r.query.paths[900] = "C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE";
+  size_t alerts_during_callbacks = 0;
+  r.on_first_wait = [&] {
+    // The first start is the one pushed out of the full queue.
+    r.traces.callback(kernel_start(800, 900, "powershell.exe", "powershell.exe -enc SQBFAFgA"));
+    for (uint32_t i = 0; i < kTraceQueueCapacity - 1; ++i) {
+      r.traces.callback(kernel_start(10000 + i, 4, "notepad.exe", "notepad.exe"));
+    }
+    r.traces.callback(kernel_start(902, 900, "powershell.exe", "powershell.exe -enc SQBFAFgA"));
+    // Nothing judged on the session's thread.
+    alerts_during_callbacks = r.out.alerts.size();
+  };
+  r.run();
+  EXPECT_EQ(alerts_during_callbacks, 0u);
+  ASSERT_EQ(r.out.titles(), (std::vector<std::string>{"Suspicious child process (possible exploit)",
+                                                      "Obfuscated / download PowerShell",
+                                                      "Process events dropped"}));
+  EXPECT_EQ(r.out.alerts[0].pid, 902u);
+  EXPECT_EQ(r.out.alerts[2].detail,
+            "1 process events were dropped because the detector fell behind.");
 }
 
 }  // namespace
