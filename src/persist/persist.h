@@ -42,9 +42,11 @@ std::vector<std::string> take_new_names(NameSet current, NameSet& baseline);
 
 // The polling watchers' loop: a baseline from `read` at once, then every
 // `every` (`in_game` while game mode is on) `report` for each new name.
-// Returns when `stop` is set.
+// A read that gives nothing skips that round and keeps the names known
+// before; until a first read succeeds there is no baseline, and that read
+// becomes it without reports. Returns when `stop` is set.
 void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono::seconds in_game,
-                    const std::function<NameSet()>& read,
+                    const std::function<std::optional<NameSet>()>& read,
                     const std::function<void(const std::string&)>& report);
 
 // The detector thread body: starts the ten watchers and returns once all of

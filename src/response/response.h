@@ -29,6 +29,7 @@ class RegistryEditor {
  public:
   virtual ~RegistryEditor() = default;
   // "HKLM" means the local machine; any other hive text the current user.
+  // `value` is the exact name, which may hold a NUL: never a prefix of it.
   virtual bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) = 0;
 };
 

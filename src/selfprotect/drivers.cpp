@@ -12,11 +12,30 @@ std::string image_part(const std::optional<std::string>& image_path) {
   return image_path ? " (image: " + *image_path + ")" : std::string();
 }
 
+std::string_view outcome_text(DriverOutcome outcome) {
+  switch (outcome) {
+    case DriverOutcome::Disabled: return "Tarnwick DISABLED the service so it cannot load at boot.";
+    case DriverOutcome::NotDisabled: return "Could not auto-disable; investigate immediately.";
+    case DriverOutcome::PresentAtStart:
+      return "It was present when Tarnwick started, so it was not disabled; investigate "
+             "immediately.";
+  }
+  return {};
+}
+
+// Whether `text` starts with `prefix`, ignoring ASCII case as the object
+// manager does for these names.
+bool starts_with_ascii_nocase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && ascii_lower(text.substr(0, prefix.size())) == ascii_lower(prefix);
+}
+
 }  // namespace
 
-NameSet driver_service_set(const RegistryReader& registry) {
+std::optional<NameSet> driver_service_set(const RegistryReader& registry) {
+  const std::optional<NameSet> services = registry.subkey_names(Hive::LocalMachine, kServicesKey);
+  if (!services) return std::nullopt;
   NameSet drivers;
-  for (const std::string& name : registry.subkey_names(Hive::LocalMachine, kServicesKey)) {
+  for (const std::string& name : *services) {
     if (is_driver_service(registry, name)) drivers.insert(name);
   }
   return drivers;
@@ -28,10 +47,10 @@ std::string resolve_driver_image(std::string_view image_path,
   const std::string root = system_root.value_or("C:\\Windows");
   constexpr std::string_view kNtPrefix = "\\??\\";
   constexpr std::string_view kSystemRoot = "\\SystemRoot\\";
-  if (text.starts_with(kNtPrefix)) return std::string(text.substr(kNtPrefix.size()));
-  if (text.starts_with(kSystemRoot))
+  if (starts_with_ascii_nocase(text, kNtPrefix)) return std::string(text.substr(kNtPrefix.size()));
+  if (starts_with_ascii_nocase(text, kSystemRoot))
     return root + "\\" + std::string(text.substr(kSystemRoot.size()));
-  if (ascii_lower(text.substr(0, 8)) == "system32") return root + "\\" + std::string(text);
+  if (starts_with_ascii_nocase(text, "system32")) return root + "\\" + std::string(text);
   return std::string(text);
 }
 
@@ -55,13 +74,13 @@ Alert signed_driver_alert(std::string_view name, const std::optional<std::string
 }
 
 Alert unsigned_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
-                            bool disabled) {
+                            DriverOutcome outcome) {
+  const bool disabled = outcome == DriverOutcome::Disabled;
   std::string detail =
       "An UNSIGNED kernel driver was registered \u2014 the core BYOVD / rootkit primitive. "
       "Service \"" +
       std::string(name) + "\"" + image_part(image_path) + ". ";
-  detail += disabled ? "Tarnwick DISABLED the service so it cannot load at boot."
-                     : "Could not auto-disable; investigate immediately.";
+  detail += outcome_text(outcome);
   Alert alert =
       make_alert(AlertSource::System, Severity::Critical,
                  disabled ? kDriverBlockedTitle : kDriverRegisteredTitle, std::move(detail));
@@ -70,12 +89,21 @@ Alert unsigned_driver_alert(std::string_view name, const std::optional<std::stri
 }
 
 DriverWatch::DriverWatch(DriverWatchParts& parts)
-    : p_(parts), previous_(driver_service_set(parts.registry)) {}
+    : p_(parts), previous_(driver_service_set(parts.registry)) {
+  if (previous_) start_baseline_ = *previous_;
+}
 
 void DriverWatch::check() {
-  for (const std::string& name : take_new_names(driver_service_set(p_.registry), previous_)) {
-    judge(name);
+  // A listing that missed a driver would make it look new at the next one,
+  // and disabling a storage driver leaves a machine that cannot boot.
+  std::optional<NameSet> current = driver_service_set(p_.registry);
+  if (!current) return;
+  if (!previous_) {
+    previous_ = std::move(current);
+    start_baseline_ = *previous_;
+    return;
   }
+  for (const std::string& name : take_new_names(std::move(*current), *previous_)) judge(name);
 }
 
 void DriverWatch::judge(const std::string& name) {
@@ -87,8 +115,13 @@ void DriverWatch::judge(const std::string& name) {
     p_.out.push(signed_driver_alert(name, image_path));
     return;
   }
+  if (start_baseline_.count(name) != 0) {
+    p_.out.push(unsigned_driver_alert(name, image_path, DriverOutcome::PresentAtStart));
+    return;
+  }
   const bool disabled = p_.writer.write_u32(Hive::LocalMachine, key, "Start", kServiceDisabled);
-  p_.out.push(unsigned_driver_alert(name, image_path, disabled));
+  p_.out.push(unsigned_driver_alert(
+      name, image_path, disabled ? DriverOutcome::Disabled : DriverOutcome::NotDisabled));
 }
 
 }  // namespace tarnwick

@@ -22,8 +22,9 @@ inline constexpr std::string_view kDriverRegisteredTitle =
 inline constexpr uint32_t kServiceDisabled = 4;
 
 // Names of the services whose "Type" is exactly 1 (kernel driver) or 2
-// (file-system driver). Empty when the services key cannot be listed.
-NameSet driver_service_set(const RegistryReader& registry);
+// (file-system driver). Nothing when the services key cannot be listed
+// completely.
+std::optional<NameSet> driver_service_set(const RegistryReader& registry);
 
 // The file an "ImagePath" names, from its text with surrounding white space
 // removed: "\??\" dropped, "\SystemRoot\" and a leading "system32" (any case)
@@ -36,10 +37,18 @@ std::string resolve_driver_image(std::string_view image_path,
 std::string driver_file(std::string_view name, const std::optional<std::string>& image_path,
                         const std::optional<std::string>& system_root);
 
+enum class DriverOutcome {
+  Disabled,
+  NotDisabled,
+  // Present when the watch began and seen again after it went away: the
+  // machine booted with it, so it is reported but never disabled.
+  PresentAtStart,
+};
+
 // `image_path` is the raw "ImagePath" text; nothing leaves the image out of the detail.
 Alert signed_driver_alert(std::string_view name, const std::optional<std::string>& image_path);
 Alert unsigned_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
-                            bool disabled);
+                            DriverOutcome outcome);
 
 struct DriverWatchParts {
   const RegistryReader& registry;
@@ -52,18 +61,22 @@ struct DriverWatchParts {
 class DriverWatch {
  public:
   // Reads the driver service set as the baseline: drivers present now are
-  // never judged.
+  // never judged. When it cannot be read, the first set that can becomes it.
   explicit DriverWatch(DriverWatchParts& parts);
 
   // Judges every driver service not in the previous set, then keeps the
   // current set, so a service removed and registered again is judged again.
+  // A set that cannot be read skips the check and keeps the previous one.
   void check();
 
  private:
   void judge(const std::string& name);
 
   DriverWatchParts& p_;
-  NameSet previous_;
+  std::optional<NameSet> previous_;
+  // The drivers present when the watch began. The machine booted with them:
+  // one of them is never disabled, whatever a later check makes of it.
+  NameSet start_baseline_;
 };
 
 }  // namespace tarnwick

@@ -33,8 +33,11 @@ TEST(DriverImage, ResolvesEachFormOfImagePath) {
       {"relative system32 in upper case", "SYSTEM32\\DRIVERS\\x.sys", std::nullopt,
        "C:\\Windows\\SYSTEM32\\DRIVERS\\x.sys"},
       {"surrounding white space", " \t\\??\\C:\\x.sys\r\n", "C:\\windows", "C:\\x.sys"},
-      {"system root prefix in another case", "\\systemroot\\x.sys", "C:\\windows",
-       "\\systemroot\\x.sys"},
+      {"system root prefix in lower case", "\\systemroot\\x.sys", "C:\\windows",
+       "C:\\windows\\x.sys"},
+      {"system root prefix in upper case", "\\SYSTEMROOT\\System32\\x.sys", "C:\\windows",
+       "C:\\windows\\System32\\x.sys"},
+      {"system32 in mixed case", "sYsTeM32\\x.sys", "C:\\windows", "C:\\windows\\sYsTeM32\\x.sys"},
       {"absolute path", "C:\\Drivers\\x.sys", "C:\\windows", "C:\\Drivers\\x.sys"},
       {"NT prefix alone", "\\??\\", "C:\\windows", ""},
       {"empty", "", "C:\\windows", ""},
@@ -169,12 +172,50 @@ TEST(DriverWatch, TheSetIsReadAfreshEachCheck) {
   watch.check();
   EXPECT_EQ(f.out.alerts.size(), 2u);
 
-  // A services key that cannot be listed is an empty set: every driver is new once it can be again.
+}
+
+// A listing raced by a writer skips the first name. Counted, it would make
+// that driver new at the next check, and disable a driver the machine boots with.
+TEST(DriverWatch, AListingCutShortDisablesNothing) {
+  DriverFixture f;
+  f.add_service("Aaa", 1, "\\??\\C:\\aaa.sys");
+  f.add_service("Bbb", 1, "\\??\\C:\\bbb.sys");
+  DriverWatch watch(f.parts);
+  f.add_service("Zzz", 1, "\\??\\C:\\zzz.sys");
+  watch.check();
+  ASSERT_EQ(f.out.alerts.size(), 1u);
+  f.registry.disturb_walks(Hive::LocalMachine, kServices, kListingTries);
+  watch.check();
   f.registry.fail_open(Hive::LocalMachine, kServices);
   watch.check();
   f.registry.fail_open(Hive::LocalMachine, kServices, false);
   watch.check();
-  EXPECT_EQ(f.out.alerts.size(), 3u);
+  EXPECT_EQ(f.out.alerts.size(), 1u);
+  ASSERT_EQ(f.registry.writes().size(), 1u);
+  EXPECT_EQ(f.start("Aaa"), 3u);
+}
+
+TEST(DriverWatch, ABaselineDriverIsNeverDisabled) {
+  DriverFixture f;
+  f.registry.disturb_walks(Hive::LocalMachine, kServices, kListingTries);
+  f.add_service("storahci", 1, "\\SystemRoot\\System32\\drivers\\storahci.sys");
+  // No baseline could be read at start: the first good set becomes it.
+  DriverWatch watch(f.parts);
+  watch.check();
+  EXPECT_TRUE(f.out.alerts.empty());
+
+  // Gone from one complete listing and back at the next (as a key deleted and
+  // written again would be): reported, never disabled.
+  f.registry.delete_key(Hive::LocalMachine, f.key("storahci"));
+  watch.check();
+  f.add_service("storahci", 1, "\\SystemRoot\\System32\\drivers\\storahci.sys");
+  watch.check();
+  ASSERT_EQ(f.out.alerts.size(), 1u);
+  EXPECT_EQ(f.out.alerts[0].title, kDriverRegisteredTitle);
+  EXPECT_TRUE(f.out.alerts[0].detail.ends_with(
+      "It was present when Tarnwick started, so it was not disabled; investigate immediately."));
+  EXPECT_TRUE(f.registry.writes().empty());
+  EXPECT_EQ(f.start("storahci"), 3u);
 }
 
 }  // namespace
