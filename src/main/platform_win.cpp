@@ -18,6 +18,7 @@
 #include "registry/registry_win.h"
 #include "response/response_win.h"
 #include "selfprotect/detector.h"
+#include "selfprotect/drivers_win.h"
 #include "selfprotect/memory_win.h"
 #include "selfprotect/tamper.h"
 #include "sysenv/sysenv.h"
@@ -80,6 +81,8 @@ void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flag
                                       InjectionScanState& scan_state) {
   WindowsRegistry registry;
   WindowsRegistryWriter writer;
+  WindowsDriverServices driver_services;
+  WindowsFileDigest digest;
   WindowsProcessTable table;
   WindowsProcessMemory memory;
   WindowsProcessQuery query;
@@ -87,6 +90,9 @@ void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flag
   QueueOut out(queue);
   SelfProtectParts parts{registry,
                          writer,
+                         driver_services,
+                         digest,
+                         known_bad_drivers(),
                          table,
                          memory,
                          query,

@@ -1,5 +1,8 @@
 #include "selfprotect/drivers.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "persist/persist.h"
 #include "persist/services.h"
 #include "text/text.h"
@@ -73,14 +76,25 @@ Alert signed_driver_alert(std::string_view name, const std::optional<std::string
   return alert;
 }
 
+std::string_view stop_ending(DriverStop stop) {
+  switch (stop) {
+    case DriverStop::Stopped: return "\nIt was running and has been stopped.";
+    case DriverStop::NotRunning: return "\nIt was not running.";
+    case DriverStop::StillRunning:
+      return "\nIt is running and could not be stopped: it stays loaded until the next restart.";
+  }
+  return {};
+}
+
 Alert unsigned_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
-                            DriverOutcome outcome) {
+                            DriverOutcome outcome, std::optional<DriverStop> stop) {
   const bool disabled = outcome == DriverOutcome::Disabled;
   std::string detail =
       "An UNSIGNED kernel driver was registered \u2014 the core BYOVD / rootkit primitive. "
       "Service \"" +
       std::string(name) + "\"" + image_part(image_path) + ". ";
   detail += outcome_text(outcome);
+  if (stop) detail += stop_ending(*stop);
   Alert alert =
       make_alert(AlertSource::System, Severity::Critical,
                  disabled ? kDriverBlockedTitle : kDriverRegisteredTitle, std::move(detail));
@@ -88,9 +102,57 @@ Alert unsigned_driver_alert(std::string_view name, const std::optional<std::stri
   return alert;
 }
 
+Alert known_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
+                         std::string_view file, const KnownDriver& known, DriverOutcome outcome,
+                         std::optional<DriverStop> stop) {
+  const bool disabled = outcome == DriverOutcome::Disabled;
+  std::string detail = "A known " + std::string(category_text(known.category)) +
+                       " kernel driver was registered \u2014 bring-your-own-vulnerable-driver "
+                       "(BYOVD). Service \"" +
+                       std::string(name) + "\"" + image_part(image_path) + ", file " +
+                       std::string(file) + ". ";
+  detail += outcome_text(outcome);
+  if (stop) detail += stop_ending(*stop);
+  Alert alert = make_alert(AlertSource::System, Severity::Critical,
+                           disabled ? kKnownDriverBlockedTitle : kKnownDriverRegisteredTitle,
+                           std::move(detail));
+  alert.dedup_key = "driver:" + std::string(name);
+  return alert;
+}
+
+Alert known_driver_present_alert(std::string_view name,
+                                 const std::optional<std::string>& image_path,
+                                 std::string_view file, const KnownDriver& known) {
+  Alert alert = make_alert(AlertSource::System, Severity::High, kKnownDriverPresentTitle,
+                           "Service \"" + std::string(name) + "\"" + image_part(image_path) +
+                               " is a known " + std::string(category_text(known.category)) +
+                               " kernel driver, file " + std::string(file) +
+                               ". It was present when Tarnwick started, so it was not disabled.");
+  alert.dedup_key = "knowndriver:" + std::string(name);
+  return alert;
+}
+
 DriverWatch::DriverWatch(DriverWatchParts& parts)
     : p_(parts), previous_(driver_service_set(parts.registry)) {
-  if (previous_) start_baseline_ = *previous_;
+  if (previous_) take_baseline(*previous_);
+}
+
+void DriverWatch::take_baseline(NameSet drivers) {
+  start_baseline_ = std::move(drivers);
+  // Sorted, so that the reports come in a stable order.
+  std::vector<std::string> names(start_baseline_.begin(), start_baseline_.end());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::optional<std::string> image_path =
+        p_.registry.read_text(Hive::LocalMachine, service_key(name), "ImagePath");
+    const std::string file = driver_file(name, image_path, p_.system_root);
+    if (file.empty()) continue;
+    const std::optional<Sha256> digest = p_.digest.sha256(file);
+    if (!digest) continue;
+    if (const KnownDriver* known = find_known_driver(p_.known, *digest)) {
+      p_.out.push(known_driver_present_alert(name, image_path, file, *known));
+    }
+  }
 }
 
 void DriverWatch::check() {
@@ -100,7 +162,7 @@ void DriverWatch::check() {
   if (!current) return;
   if (!previous_) {
     previous_ = std::move(current);
-    start_baseline_ = *previous_;
+    take_baseline(*previous_);
     return;
   }
   for (const std::string& name : take_new_names(std::move(*current), *previous_)) judge(name);
@@ -111,17 +173,28 @@ void DriverWatch::judge(const std::string& name) {
   const std::optional<std::string> image_path =
       p_.registry.read_text(Hive::LocalMachine, key, "ImagePath");
   const std::string file = driver_file(name, image_path, p_.system_root);
-  if (!file.empty() && p_.trust.is_file_signed(file)) {
+  // A listed driver is usually validly signed: that is what makes it useful
+  // to an attacker. The list is looked at first and overrides the signature.
+  const std::optional<Sha256> digest =
+      file.empty() ? std::nullopt : p_.digest.sha256(file);
+  const KnownDriver* known = digest ? find_known_driver(p_.known, *digest) : nullptr;
+  if (known == nullptr && !file.empty() && p_.trust.is_file_signed(file)) {
     p_.out.push(signed_driver_alert(name, image_path));
     return;
   }
+  auto report = [&](DriverOutcome outcome, std::optional<DriverStop> stop) {
+    p_.out.push(known ? known_driver_alert(name, image_path, file, *known, outcome, stop)
+                      : unsigned_driver_alert(name, image_path, outcome, stop));
+  };
   if (start_baseline_.count(name) != 0) {
-    p_.out.push(unsigned_driver_alert(name, image_path, DriverOutcome::PresentAtStart));
+    report(DriverOutcome::PresentAtStart, std::nullopt);
     return;
   }
-  const bool disabled = p_.writer.write_u32(Hive::LocalMachine, key, "Start", kServiceDisabled);
-  p_.out.push(unsigned_driver_alert(
-      name, image_path, disabled ? DriverOutcome::Disabled : DriverOutcome::NotDisabled));
+  if (!p_.writer.write_u32(Hive::LocalMachine, key, "Start", kServiceDisabled)) {
+    report(DriverOutcome::NotDisabled, std::nullopt);
+    return;
+  }
+  report(DriverOutcome::Disabled, p_.services.stop(name));
 }
 
 }  // namespace tarnwick

@@ -12,6 +12,7 @@
 #include "engine/alert_queue.h"
 #include "procmeta/procmeta.h"
 #include "registry/registry.h"
+#include "selfprotect/known_drivers.h"
 
 namespace tarnwick {
 
@@ -19,6 +20,11 @@ inline constexpr std::string_view kSignedDriverTitle = "Signed kernel driver loa
 inline constexpr std::string_view kDriverBlockedTitle = "Unsigned kernel driver BLOCKED (BYOVD)";
 inline constexpr std::string_view kDriverRegisteredTitle =
     "Unsigned kernel driver registered (BYOVD risk)";
+inline constexpr std::string_view kKnownDriverBlockedTitle =
+    "Vulnerable kernel driver BLOCKED (BYOVD)";
+inline constexpr std::string_view kKnownDriverRegisteredTitle =
+    "Vulnerable kernel driver registered (BYOVD risk)";
+inline constexpr std::string_view kKnownDriverPresentTitle = "Known vulnerable kernel driver present";
 inline constexpr uint32_t kServiceDisabled = 4;
 
 // Names of the services whose "Type" is exactly 1 (kernel driver) or 2
@@ -37,6 +43,24 @@ std::string resolve_driver_image(std::string_view image_path,
 std::string driver_file(std::string_view name, const std::optional<std::string>& image_path,
                         const std::optional<std::string>& system_root);
 
+// What asking the service manager to stop a driver came to. "Start" = 4
+// only keeps a driver from loading at the next boot; one already loaded stays
+// until it is stopped, if it can be.
+enum class DriverStop { Stopped, NotRunning, StillRunning };
+
+// The driver service's state as the service manager knows it.
+class DriverServices {
+ public:
+  virtual ~DriverServices() = default;
+  // Stops the running driver service `name`. StillRunning whenever it cannot
+  // be shown to be stopped: unknown to the service manager, refused, or
+  // still stopping after a short wait.
+  virtual DriverStop stop(std::string_view name) = 0;
+};
+
+// The line a disabled driver's detail ends with.
+std::string_view stop_ending(DriverStop stop);
+
 enum class DriverOutcome {
   Disabled,
   NotDisabled,
@@ -47,13 +71,28 @@ enum class DriverOutcome {
 
 // `image_path` is the raw "ImagePath" text; nothing leaves the image out of the detail.
 Alert signed_driver_alert(std::string_view name, const std::optional<std::string>& image_path);
+// `stop` is what stopping the disabled driver came to; only a disabled one is stopped.
 Alert unsigned_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
-                            DriverOutcome outcome);
+                            DriverOutcome outcome, std::optional<DriverStop> stop = std::nullopt);
+
+// A driver whose file is in the known-driver table, signed or not: judged as
+// an unsigned one, with its category and file named.
+Alert known_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
+                         std::string_view file, const KnownDriver& known, DriverOutcome outcome,
+                         std::optional<DriverStop> stop = std::nullopt);
+
+// A listed driver present when the watch began: reported, never disabled.
+Alert known_driver_present_alert(std::string_view name,
+                                 const std::optional<std::string>& image_path,
+                                 std::string_view file, const KnownDriver& known);
 
 struct DriverWatchParts {
   const RegistryReader& registry;
   RegistryWriter& writer;
+  DriverServices& services;
   const SignatureCheck& trust;
+  const FileDigest& digest;
+  std::span<const KnownDriver> known;  // sorted by digest
   std::optional<std::string> system_root;  // the "SystemRoot" environment variable
   AlertOut& out;
 };
@@ -61,7 +100,8 @@ struct DriverWatchParts {
 class DriverWatch {
  public:
   // Reads the driver service set as the baseline: drivers present now are
-  // never judged. When it cannot be read, the first set that can becomes it.
+  // never judged, only reported once when their file is a listed one. When
+  // it cannot be read, the first set that can becomes it.
   explicit DriverWatch(DriverWatchParts& parts);
 
   // Judges every driver service not in the previous set, then keeps the
@@ -71,6 +111,7 @@ class DriverWatch {
 
  private:
   void judge(const std::string& name);
+  void take_baseline(NameSet drivers);
 
   DriverWatchParts& p_;
   std::optional<NameSet> previous_;
