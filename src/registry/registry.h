@@ -44,9 +44,10 @@ bool value_name_round_trips(std::string_view name);
 struct NameWalk {
   std::optional<uint32_t> count_before;
   std::optional<uint32_t> count_after;
-  // The key's last-write time around the walk, which every name created or
-  // deleted moves: a name made and removed again during the walk leaves the
-  // counts equal, but not this.
+  // The key's last-write time around the walk. A name made and removed again
+  // during the walk leaves the counts equal; the registry moves this time for
+  // it (measured under Wine; Windows documents it only as the time the key
+  // last changed), so it is a second guard beside the counts.
   std::optional<uint64_t> written_before;
   std::optional<uint64_t> written_after;
   size_t names_read = 0;  // successful reads, a name read twice counted twice
