@@ -194,7 +194,7 @@ void DriverWatch::judge(const std::string& name) {
     report(DriverOutcome::NotDisabled, std::nullopt);
     return;
   }
-  report(DriverOutcome::Disabled, p_.services.stop(name));
+  report(DriverOutcome::Disabled, p_.services.stop(name, file));
 }
 
 }  // namespace tarnwick

@@ -52,10 +52,12 @@ enum class DriverStop { Stopped, NotRunning, StillRunning };
 class DriverServices {
  public:
   virtual ~DriverServices() = default;
-  // Stops the running driver service `name`. StillRunning whenever it cannot
-  // be shown to be stopped: unknown to the service manager, refused, or
-  // still stopping after a short wait.
-  virtual DriverStop stop(std::string_view name) = 0;
+  // Stops the running driver service `name`, whose image is `file`.
+  // StillRunning whenever it cannot be shown to be stopped: refused, still
+  // stopping after a short wait, or unknown to the service manager (as a
+  // service written straight into the registry is until the next boot)
+  // while a driver loaded from a file of that name is in memory.
+  virtual DriverStop stop(std::string_view name, std::string_view file) = 0;
 };
 
 // The line a disabled driver's detail ends with.

@@ -16,7 +16,7 @@ class FakeDriverServices final : public DriverServices {
  public:
   std::map<std::string, DriverStop> answers;
   std::vector<std::string> stopped;
-  DriverStop stop(std::string_view name) override {
+  DriverStop stop(std::string_view name, std::string_view) override {
     stopped.emplace_back(name);
     auto it = answers.find(std::string(name));
     return it == answers.end() ? DriverStop::NotRunning : it->second;

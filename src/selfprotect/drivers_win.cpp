@@ -3,7 +3,13 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <psapi.h>
+
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "text/text.h"
 
 #include "win/handle_win.h"
 #include "win/wide_win.h"
@@ -68,15 +74,52 @@ std::optional<Sha256> WindowsFileDigest::sha256(std::string_view path) const {
   return digest;
 }
 
-DriverStop WindowsDriverServices::stop(std::string_view name) {
-  // A driver service written straight into the registry is unknown to the
-  // service manager until the next boot, yet may have been loaded directly:
-  // whatever cannot be shown stopped counts as still running.
+namespace {
+
+// Whether a loaded kernel driver has the file name of `file`; nothing when
+// the list of loaded drivers cannot be read.
+std::optional<bool> driver_file_loaded(std::string_view file) {
+  std::vector<LPVOID> bases(1024);
+  DWORD needed = 0;
+  if (!K32EnumDeviceDrivers(bases.data(), static_cast<DWORD>(bases.size() * sizeof(LPVOID)),
+                            &needed)) {
+    return std::nullopt;
+  }
+  if (needed > bases.size() * sizeof(LPVOID)) {
+    bases.resize(needed / sizeof(LPVOID) + 64);
+    if (!K32EnumDeviceDrivers(bases.data(), static_cast<DWORD>(bases.size() * sizeof(LPVOID)),
+                              &needed)) {
+      return std::nullopt;
+    }
+  }
+  const std::string wanted = ascii_lower(file_name(file));
+  if (wanted.empty()) return std::nullopt;
+  for (size_t i = 0; i < needed / sizeof(LPVOID) && i < bases.size(); ++i) {
+    wchar_t base[MAX_PATH];
+    const DWORD length = K32GetDeviceDriverBaseNameW(bases[i], base, MAX_PATH);
+    if (length != 0 && ascii_lower(win::narrow(std::wstring_view(base, length))) == wanted) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+DriverStop WindowsDriverServices::stop(std::string_view name, std::string_view file) {
   const win::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return DriverStop::StillRunning;
   const win::ServiceHandle service(OpenServiceW(manager.get(), win::widen(name).c_str(),
                                                 SERVICE_STOP | SERVICE_QUERY_STATUS));
-  if (!service) return DriverStop::StillRunning;
+  if (!service) {
+    // A driver service written straight into the registry is unknown to the
+    // service manager until the next boot, yet may have been loaded directly
+    // from its key: the loaded-driver list tells. What cannot be told counts
+    // as still running.
+    if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) return DriverStop::StillRunning;
+    const std::optional<bool> loaded = driver_file_loaded(file);
+    return loaded && !*loaded ? DriverStop::NotRunning : DriverStop::StillRunning;
+  }
   SERVICE_STATUS status{};
   if (!QueryServiceStatus(service.get(), &status)) return DriverStop::StillRunning;
   if (status.dwCurrentState == SERVICE_STOPPED) return DriverStop::NotRunning;

@@ -8,7 +8,7 @@ namespace tarnwick {
 
 class WindowsDriverServices final : public DriverServices {
  public:
-  DriverStop stop(std::string_view name) override;
+  DriverStop stop(std::string_view name, std::string_view file) override;
 };
 
 class WindowsFileDigest final : public FileDigest {
