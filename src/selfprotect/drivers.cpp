@@ -22,6 +22,9 @@ std::string_view outcome_text(DriverOutcome outcome) {
     case DriverOutcome::PresentAtStart:
       return "It was present when Tarnwick started, so it was not disabled; investigate "
              "immediately.";
+    case DriverOutcome::BootOrSystemStart:
+      return "It starts at boot or with the system, so it was left enabled: Windows needs such "
+             "drivers to start; investigate immediately.";
   }
   return {};
 }
@@ -64,6 +67,18 @@ std::string driver_file(std::string_view name, const std::optional<std::string>&
   // judging the empty path instead would disable a signed driver.
   return resolve_driver_image("\\SystemRoot\\System32\\drivers\\" + std::string(name) + ".sys",
                               system_root);
+}
+
+Alert unverified_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
+                              std::string_view file) {
+  std::string detail = "Service \"" + std::string(name) + "\"" + image_part(image_path) + ": ";
+  detail += file.empty() ? std::string("it names no file")
+                         : "its file " + std::string(file) + " could not be opened or read";
+  detail += ", so its signature could not be checked. It was left enabled; investigate.";
+  Alert alert = make_alert(AlertSource::System, Severity::High, kDriverUnverifiedTitle,
+                           std::move(detail));
+  alert.dedup_key = "driver:" + std::string(name);
+  return alert;
 }
 
 Alert signed_driver_alert(std::string_view name, const std::optional<std::string>& image_path) {
@@ -182,12 +197,22 @@ void DriverWatch::judge(const std::string& name) {
     p_.out.push(signed_driver_alert(name, image_path));
     return;
   }
+  // A file that is missing, locked or denied is not shown to be unsigned:
+  // disabling it on that ground could take a working driver away.
+  if (!digest) {
+    p_.out.push(unverified_driver_alert(name, image_path, file));
+    return;
+  }
   auto report = [&](DriverOutcome outcome, std::optional<DriverStop> stop) {
     p_.out.push(known ? known_driver_alert(name, image_path, file, *known, outcome, stop)
                       : unsigned_driver_alert(name, image_path, outcome, stop));
   };
   if (start_baseline_.count(name) != 0) {
     report(DriverOutcome::PresentAtStart, std::nullopt);
+    return;
+  }
+  if (const auto start = p_.registry.read_u32(Hive::LocalMachine, key, "Start"); start && *start <= 1) {
+    report(DriverOutcome::BootOrSystemStart, std::nullopt);
     return;
   }
   if (!p_.writer.write_u32(Hive::LocalMachine, key, "Start", kServiceDisabled)) {

@@ -25,6 +25,7 @@ inline constexpr std::string_view kKnownDriverBlockedTitle =
 inline constexpr std::string_view kKnownDriverRegisteredTitle =
     "Vulnerable kernel driver registered (BYOVD risk)";
 inline constexpr std::string_view kKnownDriverPresentTitle = "Known vulnerable kernel driver present";
+inline constexpr std::string_view kDriverUnverifiedTitle = "Kernel driver could not be verified";
 inline constexpr uint32_t kServiceDisabled = 4;
 
 // Names of the services whose "Type" is exactly 1 (kernel driver) or 2
@@ -69,7 +70,15 @@ enum class DriverOutcome {
   // Present when the watch began and seen again after it went away: the
   // machine booted with it, so it is reported but never disabled.
   PresentAtStart,
+  // "Start" 0 or 1: loaded by the boot loader or at system start. Windows
+  // may need it to boot at all, so it is reported and left enabled.
+  BootOrSystemStart,
 };
+
+// A driver whose file cannot be opened or read whole: its signature could
+// not be checked, so it is reported (High) and left enabled.
+Alert unverified_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
+                              std::string_view file);
 
 // `image_path` is the raw "ImagePath" text; nothing leaves the image out of the detail.
 Alert signed_driver_alert(std::string_view name, const std::optional<std::string>& image_path);

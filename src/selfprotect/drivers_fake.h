@@ -3,6 +3,7 @@
 // digests. Tests only.
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,16 @@ class FakeDriverServices final : public DriverServices {
   }
 };
 
-// Digests by path; a path not listed cannot be read.
+// Digests by path; a path not listed reads as all zeros (no listed driver),
+// and a path in `unreadable` cannot be read.
 class FakeFileDigest final : public FileDigest {
  public:
   std::map<std::string, Sha256> digests;
+  std::set<std::string> unreadable;
   std::optional<Sha256> sha256(std::string_view path) const override {
+    if (unreadable.count(std::string(path)) != 0) return std::nullopt;
     auto it = digests.find(std::string(path));
-    if (it == digests.end()) return std::nullopt;
+    if (it == digests.end()) return Sha256{};
     return it->second;
   }
 };

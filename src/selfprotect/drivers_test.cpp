@@ -339,5 +339,60 @@ TEST(DriverWatch, ListedDriversPresentAtStartAreReportedOnceAndLeftAlone) {
   EXPECT_TRUE(f.services.stopped.empty());
 }
 
+TEST(DriverWatch, AnUnreadableFileIsReportedUnverifiedAndLeftEnabled) {
+  DriverFixture f;
+  DriverWatch watch(f.parts);
+  f.add_service("Locked", 1, "\\??\\C:\\Drivers\\locked.sys");
+  f.digest.unreadable = {"C:\\Drivers\\locked.sys"};
+  watch.check();
+  ASSERT_EQ(f.out.alerts.size(), 1u);
+  const Alert& alert = f.out.alerts[0];
+  EXPECT_EQ(alert.title, "Kernel driver could not be verified");
+  EXPECT_EQ(alert.severity, Severity::High);
+  EXPECT_EQ(alert.detail,
+            "Service \"Locked\" (image: \\??\\C:\\Drivers\\locked.sys): its file "
+            "C:\\Drivers\\locked.sys could not be opened or read, so its signature could not be "
+            "checked. It was left enabled; investigate.");
+  EXPECT_EQ(alert.dedup_key, "driver:Locked");
+  EXPECT_EQ(f.start("Locked"), 3u);
+  EXPECT_TRUE(f.registry.writes().empty());
+  EXPECT_TRUE(f.services.stopped.empty());
+}
+
+TEST(DriverWatch, BootAndSystemStartDriversAreNeverDisabled) {
+  struct Case {
+    const char* name;
+    uint32_t start;
+    bool listed;
+    const char* title;
+  } cases[] = {
+      {"unsigned, boot start", 0, false, "Unsigned kernel driver registered (BYOVD risk)"},
+      {"unsigned, system start", 1, false, "Unsigned kernel driver registered (BYOVD risk)"},
+      {"listed, boot start", 0, true, "Vulnerable kernel driver registered (BYOVD risk)"},
+      {"unsigned, automatic start", 2, false, "Unsigned kernel driver BLOCKED (BYOVD)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriverFixture f;
+    DriverWatch watch(f.parts);
+    f.add_service("Early", 1, "\\??\\C:\\Drivers\\early.sys");
+    f.registry.set_u32(Hive::LocalMachine, f.key("Early"), "Start", c.start);
+    if (c.listed) f.digest.digests["C:\\Drivers\\early.sys"] = digest_of(kListedHex);
+    watch.check();
+    ASSERT_EQ(f.out.alerts.size(), 1u);
+    EXPECT_EQ(f.out.alerts[0].title, c.title);
+    EXPECT_EQ(f.out.alerts[0].severity, Severity::Critical);
+    if (c.start <= 1) {
+      EXPECT_TRUE(f.out.alerts[0].detail.ends_with(
+          "It starts at boot or with the system, so it was left enabled: Windows needs such "
+          "drivers to start; investigate immediately."));
+      EXPECT_EQ(f.start("Early"), c.start);
+      EXPECT_TRUE(f.services.stopped.empty());
+    } else {
+      EXPECT_EQ(f.start("Early"), 4u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick
