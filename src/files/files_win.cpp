@@ -54,7 +54,8 @@ void run_windows_files_detector(AlertQueue& queue, const EngineFlags& flags, con
   WindowsWriteCounter counter;
   WindowsProcessQuery query;
   WindowsSignatureCheck trust;
-  WriteRateProbe probe({table, counter, query, trust, GetCurrentProcessId(),
+  WindowsProcessStanding standing;
+  WriteRateProbe probe({table, counter, query, trust, standing, GetCurrentProcessId(),
                         [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }});
   QueueOut out(queue);
   FilesDetectorParts parts{config, get_env("USERPROFILE"),   path_exists, watcher, probe, out,

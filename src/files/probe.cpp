@@ -35,9 +35,11 @@ std::optional<Culprit> WriteRateProbe::find_culprit() {
   const double rate = static_cast<double>(best_delta) / interval.count() / 1048576.0;
   if (rate < 1.0) return std::nullopt;
 
-  // A signed fastest writer is trusted; the next-fastest is not considered.
+  // A fastest writer the responses would spare is trusted (Windows Update
+  // servicing the machine outwrites any burst); the next-fastest is not
+  // considered.
   const std::optional<std::string> path = parts_.query.query_image_path(*best_pid);
-  if (path && parts_.trust.is_file_signed(*path)) return std::nullopt;
+  if (spare_reason(*best_pid, path, parts_.standing, parts_.trust)) return std::nullopt;
   return Culprit{path ? std::string(file_name(*path)) : "?", *best_pid, rate};
 }
 

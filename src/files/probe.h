@@ -1,7 +1,8 @@
 #pragma once
 // The write-rate probe that names a burst's likely culprit: every process's
 // total bytes written, sampled twice 600 ms apart; the fastest writer above
-// 1 MB/s, unless its image is validly signed. Stateless: the folder watchers
+// 1 MB/s, unless the responses would spare it (critical, a service account,
+// a validly signed image). Stateless: the folder watchers
 // may share one probe when its parts are safe from several threads (the
 // Windows ones are).
 
@@ -33,6 +34,7 @@ struct WriteRateProbeParts {
   const WriteCounter& counter;
   const ProcessQuery& query;
   const SignatureCheck& trust;
+  const ProcessStanding& standing;
   uint32_t own_pid;  // never a culprit, nor are pids 0 to 4
   Pause pause;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "files/files_fake.h"
 #include "procmeta/procmeta_fake.h"
 
@@ -21,6 +23,7 @@ struct Probe {
   FakeWriteCounter counter;
   FakeProcessQuery query;
   FakeSignatureCheck trust;
+  testing::FakeProcessStanding standing;
   std::vector<std::chrono::milliseconds> pauses;
 
   // Every pid listed once; `samples` gives each one's two readings.
@@ -35,7 +38,7 @@ struct Probe {
   }
 
   std::optional<Culprit> run() {
-    WriteRateProbe probe({table, counter, query, trust, kOwnPid,
+    WriteRateProbe probe({table, counter, query, trust, standing, kOwnPid,
                           [this](std::chrono::milliseconds d) { pauses.push_back(d); }});
     return probe.find_culprit();
   }
@@ -57,6 +60,30 @@ TEST(WriteRateProbe, NamesTheFastestUnsignedWriter) {
   EXPECT_EQ(culprit->pid, 4242u);
   EXPECT_NEAR(culprit->rate_mb_s, 37.4, 1e-6);
   EXPECT_EQ(p.pauses, std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(600)});
+}
+
+// The processes the responses spare are no culprit either: Windows
+// servicing the machine is the fastest writer, and nothing after it is named.
+TEST(WriteRateProbe, SkipsWhatTheResponsesSpare) {
+  const std::function<void(Probe&)> spared[] = {
+      [](Probe& p) { p.standing.critical = {100}; },
+      [](Probe& p) { p.standing.sids[100] = "S-1-5-18"; },
+      [](Probe& p) { p.standing.sids[100] = "S-1-5-19"; },
+      [](Probe& p) { p.standing.sids[100] = "S-1-5-20"; },
+      [](Probe& p) { p.trust.signed_paths = {"C:\\Windows\\WinSxS\\TiWorker.exe"}; },
+  };
+  for (size_t i = 0; i < std::size(spared); ++i) {
+    SCOPED_TRACE(i);
+    Probe p;
+    p.processes({{100, {0, 50 * MB}}, {200, {0, 20 * MB}}});
+    p.query.paths = {{100, "C:\\Windows\\WinSxS\\TiWorker.exe"}, {200, "C:\\x\\evil.exe"}};
+    spared[i](p);
+    EXPECT_EQ(p.run(), std::nullopt);
+  }
+  Probe ordinary;
+  ordinary.processes({{100, {0, 50 * MB}}});
+  ordinary.query.paths = {{100, "C:\\Windows\\WinSxS\\TiWorker.exe"}};
+  ASSERT_TRUE(ordinary.run().has_value());
 }
 
 TEST(WriteRateProbe, CasesWithoutACulpritOrWithAnUnknownName) {

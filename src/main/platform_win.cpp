@@ -218,7 +218,8 @@ class WindowsResponder final : public Responder {
   WindowsResponder()
       : quarantine_(files_, quarantine_folder(get_env("ProgramData")),
                     [] { return std::chrono::system_clock::now(); }),
-        responder_(processes_, registry_, quarantine_, query_, GetCurrentProcessId()) {}
+        responder_(processes_, registry_, quarantine_, query_, standing_, trust_,
+                   GetCurrentProcessId()) {}
 
   std::optional<Alert> respond(const Alert& alert, const Config& config) override {
     return responder_.respond(alert, config);
@@ -229,6 +230,8 @@ class WindowsResponder final : public Responder {
   WindowsRegistryEditor registry_;
   WindowsQuarantineFiles files_;
   WindowsProcessQuery query_;
+  WindowsProcessStanding standing_;
+  WindowsSignatureCheck trust_;
   Quarantine quarantine_;
   AutoResponder responder_;
 };

@@ -62,6 +62,26 @@ class SignatureCheck {
 // the "\\?\GLOBALROOT" prefix; every other path is returned unchanged.
 std::string win32_openable_path(std::string_view path);
 
+// What makes a process part of Windows itself, for the responses to spare.
+class ProcessStanding {
+ public:
+  virtual ~ProcessStanding() = default;
+  // Whether the system marks the process critical: ending it stops the
+  // machine. Nothing when it cannot be asked.
+  virtual std::optional<bool> is_critical(uint32_t pid) const = 0;
+  // The SID of the account the process runs as ("S-1-5-18"). Nothing when
+  // its token cannot be read.
+  virtual std::optional<std::string> user_sid(uint32_t pid) const = 0;
+};
+
+// Why no response may suspend, kill or quarantine the process, or nothing:
+// "it is marked critical (ending it stops Windows)", "it runs as SYSTEM" (or
+// LOCAL SERVICE, NETWORK SERVICE), or "its image is validly signed". A fact
+// that cannot be read spares nothing.
+std::optional<std::string> spare_reason(uint32_t pid, const std::optional<std::string>& image_path,
+                                        const ProcessStanding& standing,
+                                        const SignatureCheck& trust);
+
 // The file-name part of query_image_path(pid), case as reported.
 std::optional<std::string> process_name(const ProcessQuery& query, uint32_t pid);
 

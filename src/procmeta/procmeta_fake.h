@@ -34,6 +34,19 @@ class FakeProcessTable final : public ProcessTable {
   }
 };
 
+// Critical pids and accounts by pid; every other process is an ordinary
+// user's ("S-1-5-21-1-2-3-1001").
+class FakeProcessStanding final : public ProcessStanding {
+ public:
+  std::set<uint32_t> critical;
+  std::map<uint32_t, std::string> sids;
+  std::optional<bool> is_critical(uint32_t pid) const override { return critical.count(pid) != 0; }
+  std::optional<std::string> user_sid(uint32_t pid) const override {
+    auto it = sids.find(pid);
+    return it == sids.end() ? std::string("S-1-5-21-1-2-3-1001") : it->second;
+  }
+};
+
 class FakeSignatureCheck final : public SignatureCheck {
  public:
   std::set<std::string> signed_paths;

@@ -17,6 +17,13 @@ class WindowsProcessTable final : public ProcessTable {
   ProcessSnapshot snapshot() override;
 };
 
+// Critical flag and token user of a live process.
+class WindowsProcessStanding final : public ProcessStanding {
+ public:
+  std::optional<bool> is_critical(uint32_t pid) const override;
+  std::optional<std::string> user_sid(uint32_t pid) const override;
+};
+
 // The system's trust checks, uncached.
 class WindowsFileTrust final : public FileTrust {
  public:

@@ -76,3 +76,23 @@ TEST(WindowsFileTrust, NoCatalogListsAnUnsignedFile) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// Wine answers for its own processes as an ordinary user's; Windows marks
+// csrss, wininit and the like critical, which only it can show.
+TEST(ProcessStanding, AnOrdinaryProcessIsNeitherCriticalNorAServiceAccount) {
+  WindowsProcessStanding standing;
+  const uint32_t self = GetCurrentProcessId();
+  EXPECT_NE(standing.is_critical(self), std::optional<bool>(true));
+  const auto sid = standing.user_sid(self);
+  ASSERT_TRUE(sid.has_value());
+  EXPECT_TRUE(sid->starts_with("S-1-5-")) << *sid;
+  EXPECT_EQ(spare_reason(self, std::nullopt, standing, WindowsSignatureCheck()), std::nullopt)
+      << *sid;
+  EXPECT_EQ(standing.user_sid(0xFFFFFFF0u), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tarnwick

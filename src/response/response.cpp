@@ -89,8 +89,25 @@ std::optional<std::string> Quarantine::quarantine_file(const std::string& path, 
 }
 
 AutoResponder::AutoResponder(ProcessControl& processes, RegistryEditor& registry,
-                             Quarantine& quarantine, const ProcessQuery& query, uint32_t own_pid)
-    : processes_(processes), registry_(registry), quarantine_(quarantine), query_(query), own_pid_(own_pid) {}
+                             Quarantine& quarantine, const ProcessQuery& query,
+                             const ProcessStanding& standing, const SignatureCheck& trust,
+                             uint32_t own_pid)
+    : processes_(processes),
+      registry_(registry),
+      quarantine_(quarantine),
+      query_(query),
+      standing_(standing),
+      trust_(trust),
+      own_pid_(own_pid) {}
+
+namespace {
+
+std::string spared_action(std::string_view name, uint32_t pid, std::string_view reason) {
+  return "\nAction: none. " + std::string(name) + " (PID " + std::to_string(pid) +
+         ") was left alone: " + std::string(reason) + ".";
+}
+
+}  // namespace
 
 // Freezing or killing the engine itself would end all monitoring, so an alert
 // naming its own process never gets that far.
@@ -112,6 +129,14 @@ std::optional<Alert> AutoResponder::respond(const Alert& alert, const Config& co
     }
     if (std::holds_alternative<KillProcess>(*alert.remediation)) {
       if (!alert.pid) return std::nullopt;
+      const std::optional<std::string> path = query_.query_image_path(*alert.pid);
+      if (auto reason = spare_reason(*alert.pid, path, standing_, trust_)) {
+        const std::string name = path ? std::string(file_name(*path)) : "?";
+        return make_action_outcome(false, "", "Auto-response: terminate failed",
+                                   "Did not kill pid " + std::to_string(*alert.pid) + " for \"" +
+                                       alert.title + "\"" +
+                                       spared_action(name, *alert.pid, *reason));
+      }
       const bool ok = kill(*alert.pid);
       return make_action_outcome(ok, "Auto-response: process terminated", "Auto-response: terminate failed",
                                  "Killed pid " + std::to_string(*alert.pid) + " for \"" + alert.title + "\"");
@@ -130,7 +155,15 @@ std::optional<Alert> AutoResponder::process_response(const Alert& alert, const C
                            ")\nPath: " + path.value_or("<unknown>") + "\nDetection: " + alert.title +
                            "\n" + alert.detail;
 
-  if (config.auto_kill_on_critical && alert.severity == Severity::Critical) {
+  const bool kill_wanted = config.auto_kill_on_critical && alert.severity == Severity::Critical;
+  if (kill_wanted || config.auto_response_suspend) {
+    if (auto reason = spare_reason(pid, path, standing_, trust_)) {
+      return make_action_outcome(
+          false, "", kill_wanted ? "Auto-response: terminate failed" : "Auto-response: suspend failed",
+          base + spared_action(name, pid, *reason));
+    }
+  }
+  if (kill_wanted) {
     const bool killed = kill(pid);
     if (config.auto_quarantine && killed && path && quarantine_.exists(*path)) {
       if (auto id = quarantine_.quarantine_file(*path, alert.title)) {

@@ -90,8 +90,11 @@ class Quarantine {
 class AutoResponder final : public Responder {
  public:
   // `own_pid` is the engine's own process, which is never suspended or killed.
+  // Nor is any process spare_reason spares: the report then says why, under
+  // the action's failure title.
   AutoResponder(ProcessControl& processes, RegistryEditor& registry, Quarantine& quarantine,
-                const ProcessQuery& query, uint32_t own_pid);
+                const ProcessQuery& query, const ProcessStanding& standing,
+                const SignatureCheck& trust, uint32_t own_pid);
 
   std::optional<Alert> respond(const Alert& alert, const Config& config) override;
 
@@ -104,6 +107,8 @@ class AutoResponder final : public Responder {
   RegistryEditor& registry_;
   Quarantine& quarantine_;
   const ProcessQuery& query_;
+  const ProcessStanding& standing_;
+  const SignatureCheck& trust_;
   uint32_t own_pid_;
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -93,13 +94,15 @@ struct Rig {
   FakeRegistry registry;
   FakeFiles files;
   testing::FakeProcessQuery query;
+  testing::FakeProcessStanding standing;
+  testing::FakeSignatureCheck trust;
   // A fixed wall clock: 1700000000.123456700
   Quarantine quarantine{files, {"", {"Q"}}, [] {
                           return std::chrono::system_clock::time_point(
                               std::chrono::duration_cast<std::chrono::system_clock::duration>(
                                   std::chrono::nanoseconds(1700000000123456700LL)));
                         }};
-  AutoResponder responder{processes, registry, quarantine, query, kOwnPid};
+  AutoResponder responder{processes, registry, quarantine, query, standing, trust, kOwnPid};
 
   Rig() {
     query.paths[kPid] = kImage;
@@ -173,6 +176,65 @@ TEST(Respond, ProcessResponseDecisionTable) {
       EXPECT_EQ(report->dedup_key, "SYS:" + *c.title);
       EXPECT_FALSE(report->pid);
       EXPECT_EQ(report->detail, kBase + c.detail_tail);
+    }
+  }
+}
+
+// Windows' own processes are never acted on, whatever the switches; the
+// report says which process was left alone and why.
+TEST(Respond, WindowsOwnProcessesAreSpared) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> arrange;
+    std::string reason;  // empty: acted on
+  };
+  const Case cases[] = {
+      {"critical", [](Rig& r) { r.standing.critical = {kPid}; },
+       "it is marked critical (ending it stops Windows)"},
+      {"SYSTEM", [](Rig& r) { r.standing.sids[kPid] = "S-1-5-18"; }, "it runs as SYSTEM"},
+      {"LOCAL SERVICE", [](Rig& r) { r.standing.sids[kPid] = "S-1-5-19"; },
+       "it runs as LOCAL SERVICE"},
+      {"NETWORK SERVICE", [](Rig& r) { r.standing.sids[kPid] = "S-1-5-20"; },
+       "it runs as NETWORK SERVICE"},
+      // The trust check answers for embedded and catalog signatures alike.
+      {"signed image", [](Rig& r) { r.trust.signed_paths = {kImage}; },
+       "its image is validly signed"},
+      {"unsigned user process", [](Rig&) {}, ""},
+  };
+  struct Mode {
+    const char* name;
+    bool kill_switch;
+    std::optional<Remediation> remediation;
+    std::string failure_title;
+    std::string acted;
+  } modes[] = {
+      {"suspend", false, std::nullopt, "Auto-response: suspend failed", "suspend 4242"},
+      {"kill on critical", true, std::nullopt, "Auto-response: terminate failed", "kill 4242"},
+      {"kill remediation", false, KillProcess{}, "Auto-response: terminate failed", "kill 4242"},
+  };
+  for (const Case& c : cases) {
+    for (const Mode& m : modes) {
+      SCOPED_TRACE(std::string(c.name) + ", " + m.name);
+      Rig r;
+      c.arrange(r);
+      Config config;
+      config.auto_kill_on_critical = m.kill_switch;
+      config.auto_quarantine = true;
+      Alert a = process_alert(Severity::Critical);
+      a.remediation = m.remediation;
+      const auto report = r.responder.respond(a, config);
+      ASSERT_TRUE(report);
+      if (c.reason.empty()) {
+        EXPECT_EQ(r.processes.calls, std::vector<std::string>{m.acted});
+        continue;
+      }
+      EXPECT_TRUE(r.processes.calls.empty());
+      EXPECT_EQ(r.files.files.count(kImage), 1u) << "nothing quarantined";
+      EXPECT_EQ(report->title, m.failure_title);
+      EXPECT_EQ(report->severity, Severity::Medium);
+      EXPECT_TRUE(report->detail.ends_with("\nAction: none. mimikatz.exe (PID 4242) was left alone: " +
+                                           c.reason + "."))
+          << report->detail;
     }
   }
 }

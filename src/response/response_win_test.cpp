@@ -96,9 +96,12 @@ TEST(AutoResponderOnWindows, DeleteRegValueRemovesTheAutostartValue) {
   WindowsRegistryEditor registry;
   WindowsQuarantineFiles files;
   WindowsProcessQuery query;
+  WindowsProcessStanding standing;
+  WindowsSignatureCheck trust;
   testing::TempDir dir;
   Quarantine quarantine(files, {dir.path(), {}}, [] { return std::chrono::system_clock::now(); });
-  AutoResponder responder(processes, registry, quarantine, query, GetCurrentProcessId());
+  AutoResponder responder(processes, registry, quarantine, query, standing, trust,
+                          GetCurrentProcessId());
 
   Alert alert = make_alert(AlertSource::Persistence, Severity::Critical, "New autostart entry", std::string("d"));
   alert.remediation = DeleteRegValue{"HKCU", "Software\\TarnwickTest\\Run", "updater"};
