@@ -89,7 +89,11 @@ bool WindowsFolderSecurity::create_directories(const std::filesystem::path& fold
 }
 
 bool WindowsFolderSecurity::protect_folder(const std::filesystem::path& folder) {
-  const win::LocalMemory sd = win::security_descriptor(kProtectedFolderSddl);
+  return protect_folder_with(folder, kProtectedFolderSddl);
+}
+
+bool protect_folder_with(const std::filesystem::path& folder, std::wstring_view sddl) {
+  const win::LocalMemory sd = win::security_descriptor(sddl);
   if (!sd) return false;
   PSID owner = nullptr;
   PACL dacl = nullptr;

@@ -7,6 +7,11 @@
 
 namespace tarnwick {
 
+// protect_folder with a list of the caller's: Administrators the owner, and
+// the owner and protected DACL of `sddl`, set through a handle on the folder
+// itself (a reparse point is refused).
+bool protect_folder_with(const std::filesystem::path& folder, std::wstring_view sddl);
+
 class WindowsFolderSecurity final : public FolderSecurity {
  public:
   bool elevated() override;

@@ -12,9 +12,15 @@ using NtSuspendProcessFn = LONG(NTAPI*)(HANDLE);
 }  // namespace
 
 bool WindowsProcessControl::kill(uint32_t pid) {
-  win::KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+  if (!process) process.reset(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
   if (!process) return false;
-  return TerminateProcess(process.get(), 1) != 0;
+  if (!TerminateProcess(process.get(), 1)) return false;
+  // TerminateProcess only starts the end. Until the process is gone its
+  // image stays mapped and cannot be deleted, which a quarantine across
+  // volumes does next.
+  WaitForSingleObject(process.get(), kKillExitWaitMs);
+  return true;
 }
 
 bool WindowsProcessControl::suspend(uint32_t pid) {

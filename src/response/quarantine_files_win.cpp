@@ -26,15 +26,31 @@ std::optional<uint64_t> WindowsQuarantineFiles::size(const std::filesystem::path
 }
 
 bool WindowsQuarantineFiles::make_folder(const GuardedFolder& folder) {
-  return prepare_folder(security_, folder, false) == FolderResult::Ready;
+  if (prepare_folder(security_, folder, false) != FolderResult::Ready) return false;
+  // Unlike the data folder, Users may not even read it: the malware's own
+  // account must not run a quarantined file or take it back.
+  return !security_.elevated() || protect_folder_with(folder.path(), kQuarantineFolderSddl);
+}
+
+// A file moved within a volume keeps its owner and access list, so the
+// account that wrote it could still run it or move it back: each entry gets
+// Administrators as owner and full control for SYSTEM and Administrators only.
+void WindowsQuarantineFiles::isolate(const std::filesystem::path& file) {
+  if (security_.elevated()) security_.adopt_file(file, true);
 }
 
 bool WindowsQuarantineFiles::move(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), 0) != 0;
+  if (!MoveFileExW(from.c_str(), to.c_str(), 0)) return false;
+  isolate(to);
+  return true;
 }
 
 bool WindowsQuarantineFiles::copy(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS) != 0;
+  if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+    return false;
+  }
+  isolate(to);
+  return true;
 }
 
 QuarantineFiles::DeleteResult WindowsQuarantineFiles::remove(const std::filesystem::path& file) {
@@ -68,7 +84,9 @@ bool WindowsQuarantineFiles::remove_forcibly(const std::filesystem::path& file) 
 }
 
 bool WindowsQuarantineFiles::write_new(const std::filesystem::path& file, std::string_view text) {
-  return write_new_file(file, text);
+  if (!write_new_file(file, text)) return false;
+  isolate(file);
+  return true;
 }
 
 }  // namespace tarnwick

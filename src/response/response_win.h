@@ -6,6 +6,9 @@
 
 namespace tarnwick {
 
+// How long a kill waits for the process to be gone.
+inline constexpr unsigned long kKillExitWaitMs = 5000;
+
 class WindowsProcessControl final : public ProcessControl {
  public:
   bool kill(uint32_t pid) override;
@@ -16,6 +19,9 @@ class WindowsRegistryEditor final : public RegistryEditor {
  public:
   bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) override;
 };
+
+// The quarantine folder: SYSTEM and Administrators only, protected.
+inline constexpr std::wstring_view kQuarantineFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 class WindowsQuarantineFiles final : public QuarantineFiles {
  public:
@@ -28,6 +34,7 @@ class WindowsQuarantineFiles final : public QuarantineFiles {
   bool write_new(const std::filesystem::path& file, std::string_view text) override;
 
  private:
+  void isolate(const std::filesystem::path& file);
   WindowsFolderSecurity security_;
 };
 

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <aclapi.h>
 
 #include <fstream>
 
 #include "fileio/fileio.h"
+#include "main/install_check_win.h"
 #include "procmeta/procmeta_win.h"
 #include "response/response_win.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/win_test_support.h"
 #include "win/handle_win.h"
+#include "win/security_win.h"
 
 namespace tarnwick {
 namespace {
@@ -36,7 +40,8 @@ TEST(WindowsProcessControl, SuspendFreezesAndKillEnds) {
   EXPECT_EQ(counter_in(progress), frozen);
 
   EXPECT_TRUE(control.kill(child.pid()));
-  EXPECT_TRUE(child.exited_within(5000));
+  // The kill returns once the process is gone, so its file can go next.
+  EXPECT_TRUE(child.exited_within(0));
   DWORD code = 0;
   GetExitCodeProcess(child.handle(), &code);
   EXPECT_EQ(code, 1u);
@@ -141,6 +146,49 @@ TEST(WindowsQuarantineFiles, MoveCopyAndBothDeletions) {
   EXPECT_TRUE(files.remove_forcibly(ro));
   EXPECT_FALSE(files.size(ro));
   EXPECT_EQ(files.remove(dir / "none"), QuarantineFiles::DeleteResult::Failed);
+}
+
+// The folder and each entry keep SYSTEM and Administrators only. Wine turns
+// a list into the Unix mode and reads back SYSTEM, the owner and Everyone
+// with the "other" bits, and never takes read access away; what it can show
+// is that a file everyone could change before is no longer changeable by
+// anyone but those two.
+TEST(WindowsQuarantineFiles, TheFolderAndItsEntriesCarryTheProtectedList) {
+  testing::TempDir dir;
+  const auto victim = dir / "evil.exe";
+  std::ofstream(victim) << "MZ";
+  {
+    const win::LocalMemory sd = win::security_descriptor(L"D:P(A;;FA;;;WD)");
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted));
+    std::wstring name = victim.wstring();
+    ASSERT_EQ(SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, dacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+  }
+  ASSERT_EQ(install_refusal({DriveKind::Local, std::vector<AccessEntry>{}, read_access_entries(victim)}),
+            "Everyone can change tarnwick.exe");
+
+  WindowsQuarantineFiles files;
+  Quarantine quarantine(files, {dir.path(), {"quarantine"}},
+                        [] { return std::chrono::system_clock::now(); });
+  const auto id = quarantine.quarantine_file(path_to_utf8(victim), "test");
+  ASSERT_TRUE(id);
+  const auto folder = dir / "quarantine";
+  for (const auto& path : {folder, folder / (*id + ".bin"), folder / (*id + ".json")}) {
+    SCOPED_TRACE(path_to_utf8(path));
+    const auto entries = read_access_entries(path);
+    ASSERT_TRUE(entries.has_value());
+    for (const AccessEntry& entry : *entries) {
+      if (entry.sid == "S-1-5-18" || entry.sid == "S-1-5-32-544") continue;
+      // Wine names the Unix owner here; Windows would show Administrators.
+      if (entry.sid.starts_with("S-1-5-21-")) continue;
+      EXPECT_EQ(entry.mask & kChangingRights, 0u) << entry.sid;
+      EXPECT_NE(entry.sid, "S-1-5-32-545");
+    }
+  }
 }
 
 }  // namespace
