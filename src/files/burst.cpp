@@ -91,6 +91,20 @@ void BurstDetector::record(std::string_view relative_name, Clock::time_point now
   if (auto extension = file_extension(relative_name)) count_extension(*extension);
 }
 
+void BurstDetector::record_overflow(Clock::time_point now) {
+  for (uint32_t i = 0; i < settings_.burst_threshold; ++i) record({}, now);
+  overflows_.push_back(now);
+}
+
+size_t BurstDetector::overflow_count() const {
+  size_t count = 0;
+  const Clock::time_point oldest = events_.size() > 0 ? events_.front() : Clock::time_point::max();
+  for (const Clock::time_point t : overflows_) {
+    if (t >= oldest) count += settings_.burst_threshold;
+  }
+  return std::min(count, events_.size());
+}
+
 void BurstDetector::count_extension(std::string_view extension) {
   lower_.clear();
   append_lower(extension, lower_);
@@ -122,7 +136,13 @@ std::optional<Alert> BurstDetector::end_batch(Clock::time_point now, CulpritFind
   }
   // The pause starts here, so a burst of temporary files also holds off the next alert.
   last_alert_ = now;
-  if (top_ != nullptr && top_->second >= events / 2 && is_ignored_extension(top_->first)) {
+  // Lost changes have no extension: the temporary-file test weighs only the
+  // names that were seen.
+  while (!overflows_.empty() && (events_.size() == 0 || overflows_.front() < events_.front())) {
+    overflows_.pop_front();
+  }
+  const size_t seen = events - overflow_count();
+  if (top_ != nullptr && seen > 0 && top_->second >= seen / 2 && is_ignored_extension(top_->first)) {
     return std::nullopt;
   }
 

@@ -6,6 +6,7 @@
 // Each folder's watcher thread owns its detector; nothing here is shared.
 
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -67,12 +68,19 @@ class BurstDetector {
   // One qualifying change, named relative to the folder, seen at `now`.
   void record(std::string_view relative_name, Clock::time_point now);
 
+  // A read whose changes overflowed the buffer and were lost: at least as
+  // many as fit, so it counts as `burst_threshold` changes without an
+  // extension. The burst that overflows the buffer is the largest one.
+  void record_overflow(Clock::time_point now);
+
   // The end of one batch: the alert to push, if the window holds a burst, the
   // pause since the last one is over and the burst is not one of temporary
   // files. Asks `culprits` only when it is going to alert.
   std::optional<Alert> end_batch(Clock::time_point now, CulpritFinder& culprits);
 
   size_t event_count() const { return events_.size(); }
+  // How many of event_count() stand for lost changes.
+  size_t overflow_count() const;
   // The tally of a lower-case extension; 0 when it has none.
   uint32_t tally(std::string_view lower_extension) const;
   size_t tallied_extensions() const { return tally_.size(); }
@@ -108,6 +116,9 @@ class BurstDetector {
   Tally::value_type* last_ = nullptr;  // the entry the previous record counted
   std::string lower_;                  // reused for each extension
   std::optional<Clock::time_point> last_alert_;
+  // The instants of the overflows still in the window, oldest first; each
+  // stands for burst_threshold events.
+  std::deque<Clock::time_point> overflows_;
 };
 
 }  // namespace tarnwick

@@ -170,6 +170,32 @@ TEST(BurstDetector, TemporaryFilesHoldOffAlertsAndStillStartThePause) {
   EXPECT_TRUE(mostly_other.end_batch(t0, probe));
 }
 
+TEST(BurstDetector, AnOverflowCountsAsASaturatedBatch) {
+  // Alone it reaches the threshold.
+  BurstDetector d(settings(20, 10), "F");
+  ScriptedCulprit probe;
+  d.record_overflow(t0);
+  EXPECT_EQ(d.event_count(), 20u);
+  const auto alert = d.end_batch(t0, probe);
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->detail.rfind("20 file changes in 10s under F.", 0), 0u) << alert->detail;
+  EXPECT_EQ(d.tallied_extensions(), 0u);
+
+  // Temporary files are judged by the names seen: the lost changes have none.
+  BurstDetector temp(settings(5, 60), "F");
+  record_n(temp, 3, "cache\\x.tmp", t0);
+  record_n(temp, 3, "a.docx", t0);
+  temp.record_overflow(t0);
+  EXPECT_FALSE(temp.end_batch(t0, probe));
+
+  // An overflow that has left the window no longer counts as lost names.
+  BurstDetector old(settings(5, 10), "F");
+  old.record_overflow(t0);
+  record_n(old, 6, "a.locked", t0 + seconds(11));
+  EXPECT_EQ(old.event_count(), 6u);
+  EXPECT_TRUE(old.end_batch(t0 + seconds(11), probe));
+}
+
 TEST(BurstDetector, NoteNamesTheTopExtensionOnceItReachesHalfTheThreshold) {
   struct Case {
     const char* name;

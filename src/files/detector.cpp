@@ -57,12 +57,14 @@ Alert no_watch_dirs_alert() {
 void run_folder_watch(FolderWatchParts& p) {
   std::string scratch;
   BurstSink sink(p.burst, p.now);
+  bool requested = false;  // a read already outstanding
   for (;;) {
     if (p.flags.stopping()) return;
-    if (!p.watch.request()) {
+    if (!requested && !p.watch.request()) {
       if (!p.sleep(kWatchRetryDelay)) return;
       continue;
     }
+    requested = false;
     WaitResult result;
     do {
       result = p.watch.wait(kWatchWaitSlice);
@@ -74,9 +76,16 @@ void run_folder_watch(FolderWatchParts& p) {
       continue;
     }
     if (p.flags.game_mode() && p.game_mode_enabled) continue;
-    // Only the bytes this read returned: an overflow (0 bytes) is an empty
-    // batch, not the previous batch's records again.
-    walk_change_records(p.watch.buffer(), result.bytes, scratch, sink);
+    if (result.bytes == 0) {
+      // The changes overflowed the buffer and were lost, never the previous
+      // batch's records again: the largest bursts are the ones that overflow.
+      p.burst.record_overflow(p.now());
+    } else {
+      walk_change_records(p.watch.buffer(), result.bytes, scratch, sink);
+    }
+    // The records are read out of the buffer, so the next read can start
+    // now: the culprit probe's 600 ms is not a window without a read.
+    requested = p.watch.request();
     if (auto alert = p.burst.end_batch(p.now(), p.culprits)) p.out.push(std::move(*alert));
   }
 }

@@ -233,12 +233,42 @@ const std::string kThree = change_records({{kActionAdded, u"a.txt"},
                                            {kActionRemoved, u"b.txt"},
                                            {kActionAdded, u"sub\\c.txt"}});
 
-TEST(FolderWatch, AnEmptyCompletionDoesNotCountTheLastBatchAgain) {
+TEST(FolderWatch, AnEmptyCompletionIsASaturatedBatchNotTheLastBatchAgain) {
   Loop l;
-  l.run({FakeRead{.bytes = kThree}, FakeRead{.bytes = kThree, .reported_bytes = 0},
-         FakeRead{.status = WaitStatus::Completed}});
-  EXPECT_EQ(l.burst.event_count(), 3u);
+  l.run({FakeRead{.bytes = kThree}, FakeRead{.bytes = kThree, .reported_bytes = 0}});
+  // Three seen, then an overflow worth the threshold (20) of lost changes.
+  EXPECT_EQ(l.burst.event_count(), 23u);
+  EXPECT_EQ(l.burst.overflow_count(), 20u);
   EXPECT_EQ(l.burst.tally("txt"), 3u);
+  ASSERT_EQ(l.out.alerts().size(), 1u);
+  EXPECT_EQ(l.out.alerts()[0].title, kRansomwareTitle);
+}
+
+// Records how many reads had been requested when the probe ran.
+class CountingCulprit final : public CulpritFinder {
+ public:
+  std::function<int()> requests;
+  std::vector<int> seen;
+  std::optional<Culprit> find_culprit() override {
+    seen.push_back(requests());
+    return std::nullopt;
+  }
+};
+
+TEST(FolderWatch, TheNextReadIsOutstandingWhileTheProbeRuns) {
+  EngineFlags flags;
+  BurstDetector burst{burst_settings(Config{}), "F"};
+  CountingCulprit culprits;
+  CollectedAlerts out;
+  FakeDirectoryWatch watch(flags, {FakeRead{.bytes = kThree, .reported_bytes = 0},
+                                   FakeRead{.bytes = kThree}});
+  culprits.requests = [&watch] { return watch.requests; };
+  FolderWatchParts parts{watch, burst, culprits, out, flags, true,
+                         [&flags](milliseconds) { return !flags.stopping(); }};
+  run_folder_watch(parts);
+  // The first batch alerts; by then the second read had been asked for.
+  EXPECT_EQ(culprits.seen, std::vector<int>{2});
+  EXPECT_EQ(watch.requests, 3);  // the third finds the script ended
 }
 
 TEST(FolderWatch, FailedRequestsAndReadsWaitFiveSecondsThenTryAgain) {
@@ -246,9 +276,10 @@ TEST(FolderWatch, FailedRequestsAndReadsWaitFiveSecondsThenTryAgain) {
   const auto watch =
       l.run({FakeRead{.request_ok = false}, FakeRead{.status = WaitStatus::Failed, .bytes = kThree},
              FakeRead{.pending_slices = 2, .bytes = kThree}});
-  EXPECT_EQ(l.sleeps, (std::vector<milliseconds>{milliseconds(5000), milliseconds(5000),
-                                                 milliseconds(5000)}));
-  EXPECT_EQ(watch.requests, 4);  // the last one finds the script ended, sets stop
+  // The refused request and the failed read each wait; the last request,
+  // made as soon as the third batch was read, finds the script ended and sets stop.
+  EXPECT_EQ(l.sleeps, (std::vector<milliseconds>{milliseconds(5000), milliseconds(5000)}));
+  EXPECT_EQ(watch.requests, 4);
   EXPECT_EQ(watch.waits.size(), 4u);
   EXPECT_EQ(l.burst.event_count(), 3u);  // the failed read's bytes are not walked
 }
