@@ -13,6 +13,7 @@ target_link_libraries(tarnwick_core PUBLIC Threads::Threads)
 set(TSAN_TEST_SOURCES
     src/engine/engine_spine_test.cpp
     src/engine/engine_test.cpp
+    src/engine/stop_test.cpp
     src/alert/sink_test.cpp
     src/alert/pipeline_load_test.cpp
     src/alert/log_file_test.cpp
