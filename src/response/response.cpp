@@ -59,7 +59,8 @@ std::optional<std::string> Quarantine::free_id(const std::string& base) {
   return std::nullopt;
 }
 
-std::optional<std::string> Quarantine::quarantine_file(const std::string& path, const std::string& reason) {
+std::optional<QuarantineEntry> Quarantine::quarantine_file(const std::string& path,
+                                                           const std::string& reason) {
   const std::filesystem::path source = path_from_utf8(path);
   const uint64_t size = files_.size(source).value_or(0);
   const uint64_t secs = whole_unix_seconds(clock_());
@@ -81,9 +82,10 @@ std::optional<std::string> Quarantine::quarantine_file(const std::string& path, 
       case QuarantineFiles::DeleteResult::Failed: return std::nullopt;
     }
   }
-  files_.write_new(folder_ / (id + ".json"),
-                    quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
-  return id;
+  const bool recorded =
+      files_.write_new(folder_ / (id + ".json"),
+                       quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
+  return QuarantineEntry{id, recorded};
 }
 
 AutoResponder::AutoResponder(ProcessControl& processes, RegistryEditor& registry,
@@ -128,10 +130,19 @@ std::optional<Alert> AutoResponder::process_response(const Alert& alert, const C
   if (config.auto_kill_on_critical && alert.severity == Severity::Critical) {
     const bool killed = kill(pid);
     if (config.auto_quarantine && killed && path && quarantine_.exists(*path)) {
-      if (auto id = quarantine_.quarantine_file(*path, alert.title)) {
+      if (auto entry = quarantine_.quarantine_file(*path, alert.title)) {
+        // Without its record nothing tells where the file came from: the
+        // report is the only place left that names the original path.
+        if (!entry->recorded) {
+          return make_action_outcome(
+              false, "Threat blocked: terminated & quarantined", "Auto-response: quarantine record failed",
+              base + "\nAction: process TERMINATED and its file moved to quarantine (id " + entry->id +
+                  "), where it is kept, but its record could not be written. Original path: " + *path +
+                  ". It cannot relaunch.");
+        }
         return make_action_outcome(true, "Threat blocked: terminated & quarantined", "",
                                    base + "\nAction: process TERMINATED and its file moved to quarantine (id " +
-                                       *id + "). It cannot relaunch.");
+                                       entry->id + "). It cannot relaunch.");
       }
     }
     return make_action_outcome(killed, "Threat blocked: process terminated", "Auto-response: terminate failed",
