@@ -149,6 +149,9 @@ void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery
     const Identity id{row.pid, row.remote_addr, row.remote_port};
     current_.push_back(id);
     if (std::binary_search(previous_.begin(), previous_.end(), id)) continue;
+    // Pid 0 owns the TIME_WAIT rows of every process: pooled under one key
+    // they would look like one process reconnecting.
+    if (row.pid == 0) continue;
     beacon_step(conn, name, now, out);
   }
   std::sort(current_.begin(), current_.end());
@@ -174,8 +177,10 @@ void run_network_detector(NetworkDetectorParts& p) {
   ConnectionMonitor monitor(p.flags);
   std::vector<TcpRow> rows;
   while (!p.flags.stopping()) {
-    p.table.read(rows);
-    monitor.poll(rows, p.query, p.now(), p.out);
+    // A read that failed says nothing about the connections: judged as an
+    // empty table, every lasting one would be new again at the next poll
+    // and feed the beaconing test a false interval.
+    if (p.table.read(rows)) monitor.poll(rows, p.query, p.now(), p.out);
     if (!p.sleep(p.flags.game_mode() ? std::chrono::seconds(12) : std::chrono::seconds(2))) return;
   }
 }
