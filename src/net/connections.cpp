@@ -95,9 +95,13 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
   BeaconEntry& e = it->second;
   if (created) {
     e.last_new = now;
+    by_last_new_.emplace(now, key);
     return;
   }
   const double elapsed = std::chrono::duration<double>(now - e.last_new).count();
+  auto node = by_last_new_.extract({e.last_new, key});
+  node.value().first = now;
+  by_last_new_.insert(std::move(node));
   e.last_new = now;
   const double min = flags_.game_mode() ? kBeaconMinIntervalGameMode : kBeaconMinInterval;
   if (min < elapsed && elapsed < kBeaconMaxInterval) {
@@ -134,8 +138,10 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
 }
 
 void ConnectionMonitor::expire_beacons(MonitorTime now) {
-  std::erase_if(beacons_,
-                [now](const auto& kv) { return now - kv.second.last_new >= kBeaconExpiry; });
+  while (!by_last_new_.empty() && now - by_last_new_.begin()->first >= kBeaconExpiry) {
+    beacons_.erase(by_last_new_.begin()->second);
+    by_last_new_.erase(by_last_new_.begin());
+  }
 }
 
 void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery& query,

@@ -7,7 +7,12 @@
 namespace tarnwick {
 
 std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos) {
-  return "q" + std::to_string(unix_seconds) + "_" + std::to_string(subsecond_nanos);
+  // Appended piece by piece: GCC 12 warns, wrongly, about "q" + std::string.
+  std::string id = "q";
+  id += std::to_string(unix_seconds);
+  id += '_';
+  id += std::to_string(subsecond_nanos);
+  return id;
 }
 
 GuardedFolder quarantine_folder(const std::optional<std::string>& program_data) {
@@ -66,7 +71,7 @@ std::optional<QuarantineEntry> Quarantine::quarantine_file(const std::string& pa
   const uint64_t secs = whole_unix_seconds(clock_());
   const std::string base = quarantine_id(secs, subsecond_nanos(clock_()));
   if (!files_.make_folder(guarded_)) return std::nullopt;
-  const std::optional<std::string> free = free_id(base);
+  std::optional<std::string> free = free_id(base);
   if (!free) return std::nullopt;
   const std::string& id = *free;
 
@@ -85,7 +90,7 @@ std::optional<QuarantineEntry> Quarantine::quarantine_file(const std::string& pa
   const bool recorded =
       files_.write_new(folder_ / (id + ".json"),
                        quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
-  return QuarantineEntry{id, recorded};
+  return QuarantineEntry{std::move(*free), recorded};
 }
 
 AutoResponder::AutoResponder(ProcessControl& processes, RegistryEditor& registry,
@@ -134,11 +139,14 @@ std::optional<Alert> AutoResponder::process_response(const Alert& alert, const C
         // Without its record nothing tells where the file came from: the
         // report is the only place left that names the original path.
         if (!entry->recorded) {
-          return make_action_outcome(
-              false, "Threat blocked: terminated & quarantined", "Auto-response: quarantine record failed",
-              base + "\nAction: process TERMINATED and its file moved to quarantine (id " + entry->id +
-                  "), where it is kept, but its record could not be written. Original path: " + *path +
-                  ". It cannot relaunch.");
+          std::string detail = base;
+          detail += "\nAction: process TERMINATED and its file moved to quarantine (id ";
+          detail += entry->id;
+          detail += "), where it is kept, but its record could not be written. Original path: ";
+          detail += *path;
+          detail += ". It cannot relaunch.";
+          return make_action_outcome(false, "Threat blocked: terminated & quarantined",
+                                     "Auto-response: quarantine record failed", std::move(detail));
         }
         return make_action_outcome(true, "Threat blocked: terminated & quarantined", "",
                                    base + "\nAction: process TERMINATED and its file moved to quarantine (id " +
