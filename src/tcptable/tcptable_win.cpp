@@ -16,7 +16,7 @@ bool WindowsTcpTable::read(std::vector<TcpRow>& rows) {
     size = bytes;
     if (rc == NO_ERROR) return TableFetch::Ok;
     // Also the answer when the table outgrew the buffer; `bytes` is then
-    // the size it needs now.
+    // the size it needs now (Microsoft Learn, GetExtendedTcpTable).
     if (rc == ERROR_INSUFFICIENT_BUFFER) return TableFetch::TooSmall;
     return TableFetch::Failed;
   };
