@@ -295,6 +295,19 @@ ReplayLine parse_connection(const Json& doc, bool is_event) {
   ReplayLine r;
   ReplayConnection& c = r.connection;
   std::string error;
+  if (is_event) {
+    // UDP (NTP, DNS) and inbound connections are passed over like events of
+    // another kind; judged as outbound TCP they looked like beaconing.
+    switch (event_direction(doc, error)) {
+      case Direction::Outbound: break;
+      case Direction::Other: {
+        ReplayLine ignored;
+        ignored.kind = ReplayLine::Kind::Ignored;
+        return ignored;
+      }
+      case Direction::Bad: return failure(std::move(error));
+    }
+  }
   std::string addr;
   if (!read_id(doc, form.pid, c.pid, error) || !read_text(doc, form.image, c.image, error) ||
       !read_text(doc, form.addr, addr, error)) {
@@ -320,20 +333,6 @@ ReplayLine parse_connection(const Json& doc, bool is_event) {
   if (!read_time(doc, is_event, time, error)) return failure(std::move(error));
   c.time = *time;
   r.ts_unix = whole_seconds(c.time);
-
-  if (is_event) {
-    // UDP (NTP, DNS) and inbound connections are passed over like events of
-    // another kind; judged as outbound TCP they looked like beaconing.
-    switch (event_direction(doc, error)) {
-      case Direction::Outbound: break;
-      case Direction::Other: {
-        ReplayLine ignored;
-        ignored.kind = ReplayLine::Kind::Ignored;
-        return ignored;
-      }
-      case Direction::Bad: return failure(std::move(error));
-    }
-  }
   r.kind = ReplayLine::Kind::Connection;
   return r;
 }

@@ -335,6 +335,13 @@ TEST(RunReplay, OnlyOutboundTcpNetworkEventsCount) {
               c.beacon ? std::vector<std::string>{"C2 beaconing pattern"} : std::vector<std::string>{});
   }
 
+  // Passed over before anything else is read, like events of other ids.
+  std::istringstream udp(
+      R"({"EventID":3,"Protocol":"udp","DestinationIp":"ff02::fb%12","DestinationPort":"5353"})" "\n");
+  std::ostringstream udp_out, udp_err;
+  EXPECT_EQ(run_replay(udp, udp_out, udp_err, nullptr), 0);
+  EXPECT_EQ(udp_err.str(), "");
+
   std::istringstream bad(
       R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00","Protocol":6,"DestinationIp":"1.1.1.1","DestinationPort":1})"
       "\n"
