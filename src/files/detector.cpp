@@ -75,7 +75,8 @@ void run_folder_watch(FolderWatchParts& p) {
       if (!p.sleep(kWatchRetryDelay)) return;
       continue;
     }
-    if (p.flags.game_mode() && p.game_mode_enabled) continue;
+    // Batches are counted whatever game mode says: any full-screen window,
+    // one the encrypting program opens itself included, turns it on.
     if (result.bytes == 0) {
       // The changes overflowed the buffer and were lost, never the previous
       // batch's records again: the largest bursts are the ones that overflow.
@@ -99,8 +100,7 @@ std::thread start_watcher(FilesDetectorParts& p, const BurstSettings& settings,
     std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
     if (!watch) return;
     BurstDetector burst(settings, folder);
-    FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
-                           p.sleep};
+    FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.sleep};
     run_folder_watch(parts);
   });
 }

@@ -177,7 +177,8 @@ TEST(WindowsQuarantineFiles, TheFolderAndItsEntriesCarryTheProtectedList) {
   const auto id = quarantine.quarantine_file(path_to_utf8(victim), "test");
   ASSERT_TRUE(id);
   const auto folder = dir / "quarantine";
-  for (const auto& path : {folder, folder / (*id + ".bin"), folder / (*id + ".json")}) {
+  ASSERT_TRUE(id->recorded);
+  for (const auto& path : {folder, folder / (id->id + ".bin"), folder / (id->id + ".json")}) {
     SCOPED_TRACE(path_to_utf8(path));
     const auto entries = read_access_entries(path);
     ASSERT_TRUE(entries.has_value());
