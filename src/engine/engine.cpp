@@ -40,16 +40,17 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
                  clock, clock());
 
   std::thread sink_thread =
-      spawn_thread([&] { run_alert_sink(*shared.queue, engine_flags, sink, clock); });
+      spawn_thread("sink", [&] { run_alert_sink(*shared.queue, engine_flags, sink, clock); });
   std::thread stats_thread =
-      spawn_thread([&] { run_stats_writer(engine_flags, *shared.stats, sleeper); });
-  std::thread game_thread = spawn_thread(platform.make_game_mode(shared));
-  std::thread conns_thread = spawn_thread(platform.make_conns_writer(shared));
+      spawn_thread("stats", [&] { run_stats_writer(engine_flags, *shared.stats, sleeper); });
+  std::thread game_thread = spawn_thread("gamemode", platform.make_game_mode(shared));
+  std::thread conns_thread = spawn_thread("conns", platform.make_conns_writer(shared));
 
   std::vector<std::thread> supervisors;
   for (std::string_view name : kDetectorNames) {
+    // The supervisor's thread is "sup-{name}"; each run of the detector is "{name}".
     supervisors.push_back(spawn_thread(
-        [&, name = std::string(name), detector = platform.make_detector(name, shared)] {
+        "sup-" + std::string(name), [&, name = std::string(name), detector = platform.make_detector(name, shared)] {
           supervise_detector(name, detector, engine_flags, sleeper, platform.error_stream());
         }));
   }

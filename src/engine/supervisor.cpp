@@ -5,6 +5,8 @@
 #include <exception>
 #include <system_error>
 
+#include "sysenv/sysenv.h"
+
 namespace tarnwick {
 
 namespace {
@@ -32,7 +34,7 @@ void supervise_detector(const std::string& name, const DetectorFn& detector,
   std::chrono::seconds delay{1};
   for (;;) {
     if (flags.stopping()) return;
-    std::thread run = spawn_thread([&] {
+    std::thread run = spawn_thread(name, [&] {
       try {
         detector();
       } catch (const std::exception& e) {
@@ -49,9 +51,12 @@ void supervise_detector(const std::string& name, const DetectorFn& detector,
   }
 }
 
-std::thread spawn_thread(std::function<void()> body) {
+std::thread spawn_thread(std::string name, std::function<void()> body) {
   try {
-    return std::thread(std::move(body));
+    return std::thread([name = std::move(name), body = std::move(body)] {
+      name_current_thread(name);
+      body();
+    });
   } catch (const std::system_error&) {
     fatal("failed to spawn thread");
   }

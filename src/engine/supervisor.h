@@ -27,9 +27,9 @@ std::string restart_line(const std::string& name, std::chrono::seconds delay);
 void supervise_detector(const std::string& name, const DetectorFn& detector,
                         const EngineFlags& flags, const Sleeper& sleep, std::ostream& err);
 
-// Starts a thread; when the system cannot create one, the process ends with
-// "failed to spawn thread".
-std::thread spawn_thread(std::function<void()> body);
+// Starts a thread named `name` (what process viewers show); when the system
+// cannot create one, the process ends with "failed to spawn thread".
+std::thread spawn_thread(std::string name, std::function<void()> body);
 
 // Writes `message` to standard error and ends the process.
 [[noreturn]] void fatal(const char* message);

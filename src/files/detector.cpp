@@ -89,7 +89,8 @@ void run_files_detector(FilesDetectorParts& p) {
   std::vector<std::thread> watchers;
   watchers.reserve(folders.size());
   for (const std::string& folder : folders) {
-    watchers.push_back(spawn_thread([&p, &settings, &folder] {
+    watchers.push_back(spawn_thread("files-" + std::to_string(watchers.size() + 1),
+                                    [&p, &settings, &folder] {
       std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
       if (!watch) return;
       BurstDetector burst(settings, folder);

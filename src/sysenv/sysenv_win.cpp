@@ -48,3 +48,19 @@ ExecutablePath executable_path() {
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick {
+
+void name_current_thread(std::string_view name) {
+  // SetThreadDescription exists from Windows 10 version 1607 (Microsoft Learn,
+  // SetThreadDescription); looked up at run time so the engine still starts
+  // on older systems, where threads stay unnamed.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto set_description = reinterpret_cast<SetDescription>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  if (set_description == nullptr) return;
+  const std::wstring wide = win::widen(name);
+  set_description(GetCurrentThread(), wide.c_str());
+}
+
+}  // namespace tarnwick
