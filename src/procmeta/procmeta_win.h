@@ -1,6 +1,7 @@
 #pragma once
 // The real process list, process and signature queries.
 
+#include "procmeta/name_cache.h"
 #include "procmeta/procmeta.h"
 
 namespace tarnwick {
@@ -14,6 +15,12 @@ class WindowsProcessQuery final : public ProcessQuery {
 class WindowsProcessTable final : public ProcessTable {
  public:
   ProcessSnapshot snapshot() override;
+};
+
+// Creation times of every process from one read of the system's process list.
+class WindowsProcessCreationTimes final : public ProcessCreationTimes {
+ public:
+  CreationTimes read() override;
 };
 
 class WindowsSignatureCheck final : public SignatureCheck {
