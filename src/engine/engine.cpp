@@ -46,19 +46,20 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
   std::thread game_thread = spawn_thread("gamemode", platform.make_game_mode(shared));
   std::thread conns_thread = spawn_thread("conns", platform.make_conns_writer(shared));
 
-  std::vector<std::thread> supervisors;
+  std::vector<SupervisedDetector> detectors;
   for (std::string_view name : kDetectorNames) {
-    // The supervisor's thread is "sup-{name}"; each run of the detector is "{name}".
-    supervisors.push_back(spawn_thread(
-        "sup-" + std::string(name), [&, name = std::string(name), detector = platform.make_detector(name, shared)] {
-          supervise_detector(name, detector, engine_flags, sleeper, platform.error_stream());
-        }));
+    detectors.push_back({std::string(name), platform.make_detector(name, shared)});
   }
+  // One thread supervises all detectors; each run of a detector is a thread
+  // named after it.
+  std::thread supervisor = spawn_thread("supervisor", [&] {
+    supervise_detectors(detectors, engine_flags, sleeper, platform.error_stream());
+  });
 
   shared.queue->push(make_alert(AlertSource::System, Severity::Info, kStartupTitle,
                                 std::string(kStartupDetail)));
 
-  for (auto& s : supervisors) s.join();
+  supervisor.join();
 
   shared.queue->close();
   game_thread.join();
