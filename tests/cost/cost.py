@@ -43,7 +43,8 @@ def read(path, mode="r"):
 
 
 def host_pid(exe_name):
-    """The host pid of the Wine process running EXE_NAME (the one with the most threads)."""
+    """The host pid of this prefix's Wine process running EXE_NAME (the one with
+    the most threads)."""
     best = None
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -53,6 +54,10 @@ def host_pid(exe_name):
             continue
         argv0 = cmdline.split(b"\0")[0].decode("utf-8", "replace").strip()
         if argv0.replace("\\", "/").rsplit("/", 1)[-1].lower() != exe_name:
+            continue
+        # Other prefixes on this machine may run the same program.
+        environ = (read("/proc/%s/environ" % entry, "rb") or b"").split(b"\0")
+        if ("WINEPREFIX=" + PREFIX).encode() not in environ:
             continue
         threads = len(os.listdir("/proc/%s/task" % entry)) if os.path.isdir("/proc/%s/task" % entry) else 0
         if best is None or threads > best[1]:
