@@ -70,10 +70,14 @@ Alert unsigned_driver_alert(std::string_view name, const std::optional<std::stri
 }
 
 DriverWatch::DriverWatch(DriverWatchParts& parts)
-    : p_(parts), previous_(driver_service_set(parts.registry)) {}
+    : p_(parts),
+      types_(service_type_reader(parts.registry)),
+      previous_(types_.drivers_among(parts.registry.subkey_names(Hive::LocalMachine, kServicesKey))) {}
 
 void DriverWatch::check() {
-  for (const std::string& name : take_new_names(driver_service_set(p_.registry), previous_)) {
+  const NameSet current =
+      types_.drivers_among(p_.registry.subkey_names(Hive::LocalMachine, kServicesKey));
+  for (const std::string& name : take_new_names(current, previous_)) {
     judge(name);
   }
 }

@@ -11,6 +11,7 @@
 #include "alert/alert.h"
 #include "engine/alert_queue.h"
 #include "procmeta/procmeta.h"
+#include "persist/services.h"
 #include "registry/registry.h"
 
 namespace tarnwick {
@@ -57,12 +58,14 @@ class DriverWatch {
 
   // Judges every driver service not in the previous set, then keeps the
   // current set, so a service removed and registered again is judged again.
+  // Each service's Type is read once, when its name first appears.
   void check();
 
  private:
   void judge(const std::string& name);
 
   DriverWatchParts& p_;
+  ServiceTypes types_;
   NameSet previous_;
 };
 
