@@ -7,6 +7,10 @@ target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 r
 
 add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
+# Sections at page-aligned file offsets can be mapped straight from the file;
+# with the default 512-byte alignment Wine copies the whole image into private
+# memory of the engine.
+target_link_options(tarnwick PRIVATE -Wl,--file-alignment,4096)
 target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS})
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/src/replay/replay_main.cpp)
