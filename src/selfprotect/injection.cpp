@@ -72,14 +72,17 @@ std::vector<uint32_t> scannable_pids(const ProcessSnapshot& snapshot) {
 }
 
 void examine(InjectionScanParts& p, uint32_t pid) {
+  // Cheapest first: the folder test needs one path query, a walk queries
+  // every region of the address space, and only the rare program running
+  // from a drop folder is worth that.
+  const std::optional<std::string> path = p.query.query_image_path(pid);
+  if (!path || !in_drop_folder(to_lower(*path))) return;
+
   uint64_t total = 0;
   const bool opened = p.memory.walk(pid, [&](const MemoryRegion& region) {
     if (counts_as_rwx(region)) total += region.size;
   });
   if (!opened || total < kRwxThreshold) return;
-
-  const std::optional<std::string> path = p.query.query_image_path(pid);
-  if (!path || !in_drop_folder(to_lower(*path))) return;
   // The costly check last, once everything cheaper has held.
   if (p.trust.is_file_signed(*path)) return;
 
