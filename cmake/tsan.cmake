@@ -22,11 +22,13 @@ set(TSAN_TEST_SOURCES
     src/persist/persist_test.cpp
     src/persist/services_test.cpp
     src/persist/tasks_test.cpp
+    src/persist/user_hives_test.cpp
     src/registry/registry_test.cpp
     src/files/detector_test.cpp
     src/selfprotect/detector_test.cpp
     src/selfprotect/injection_test.cpp
-    src/gamemode/gamemode_test.cpp)
+    src/gamemode/gamemode_test.cpp
+    src/syslog/forwarder_test.cpp)
 list(TRANSFORM TSAN_TEST_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 add_executable(tarnwick_tsan_tests ${TSAN_TEST_SOURCES})
 target_link_libraries(tarnwick_tsan_tests PRIVATE tarnwick_core GTest::gtest GTest::gtest_main GTest::gmock)

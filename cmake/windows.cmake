@@ -3,9 +3,28 @@
 target_sources(tarnwick_core PRIVATE ${WIN_SOURCES})
 target_compile_definitions(tarnwick_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                 _WIN32_WINNT=0x0A00)
-target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject iphlpapi)
+target_link_libraries(tarnwick_core PUBLIC shell32 advapi32 wintrust tdh ole32 runtimeobject iphlpapi
+                                           wtsapi32 userenv ws2_32)
 
-add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp)
+# The event source's message table: windmc writes the header with the event
+# identifiers and a resource script, which windres links into tarnwick.exe.
+enable_language(RC)
+find_program(WINDMC NAMES ${TOOLCHAIN_PREFIX}-windmc x86_64-w64-mingw32-windmc REQUIRED)
+set(MESSAGES_DIR ${CMAKE_BINARY_DIR}/generated/eventlog)
+add_custom_command(
+  OUTPUT ${MESSAGES_DIR}/messages.h ${MESSAGES_DIR}/messages.rc ${MESSAGES_DIR}/MSG00409.bin
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MESSAGES_DIR}
+  COMMAND ${WINDMC} -h ${MESSAGES_DIR} -r ${MESSAGES_DIR} ${CMAKE_SOURCE_DIR}/src/eventlog/messages.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/src/eventlog/messages.mc
+  VERBATIM)
+add_custom_target(event_messages DEPENDS ${MESSAGES_DIR}/messages.h ${MESSAGES_DIR}/messages.rc)
+add_dependencies(tarnwick_core event_messages)
+target_include_directories(tarnwick_core PRIVATE ${CMAKE_BINARY_DIR}/generated)
+
+add_executable(tarnwick ${CMAKE_SOURCE_DIR}/src/main/main_win.cpp ${MESSAGES_DIR}/messages.rc)
+target_include_directories(tarnwick PRIVATE ${MESSAGES_DIR})
+set_source_files_properties(${MESSAGES_DIR}/messages.rc PROPERTIES
+                            OBJECT_DEPENDS ${MESSAGES_DIR}/MSG00409.bin)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
 # Sections at page-aligned file offsets can be mapped straight from the file;
 # with the default 512-byte alignment Wine copies the whole image into private
@@ -63,6 +82,8 @@ endforeach()
 if(E2E_PROGRAM_TARGETS)
   add_dependencies(tarnwick_win_tests ${E2E_PROGRAM_TARGETS})
 endif()
+# The event message test reads the message table inside tarnwick.exe.
+add_dependencies(tarnwick_win_tests tarnwick)
 
 # One Wine prefix per test run, booted by the first test and ended by the last.
 set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)

@@ -71,6 +71,8 @@ void AlertSink::log(const Alert& alert) {
   serialise_into(alert, line_);
   line_ += '\n';
   parts_.log.append(line_);
+  const std::string_view line(line_.data(), line_.size() - 1);
+  for (AlertOutput* output : parts_.outputs) output->write(alert, line);
 }
 
 bool AlertSink::toast_window_open(Clock::time_point now) const {
@@ -132,6 +134,9 @@ void AlertSink::handle(Alert alert, Clock::time_point now) {
     if (auto outcome = parts_.responder.respond(alert, config)) report(std::move(*outcome), now);
   }
   previous_ = now;
+  for (AlertOutput* output : parts_.outputs) {
+    if (auto notice = output->take_notice(now)) handle(std::move(*notice), now);
+  }
 }
 
 void run_alert_sink(AlertQueue& queue, const EngineFlags& flags, AlertSink& sink,

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "alert/alert.h"
 #include "config/config.h"
@@ -44,6 +45,20 @@ class AlertLog {
   virtual ~AlertLog() = default;
   // `line` ends with its line feed and is written in one piece.
   virtual bool append(std::string_view line) = 0;
+};
+
+// A further place each logged alert goes, after its log line: the Event Log
+// or a syslog collector. Called on the sink thread; must not block on I/O
+// that can stall, since the next alert waits.
+class AlertOutput {
+ public:
+  virtual ~AlertOutput() = default;
+  // `line` is the log line without its line feed.
+  virtual void write(const Alert& alert, std::string_view line) = 0;
+  // An alert the output raises about itself, when one is due at `now`.
+  virtual std::optional<Alert> take_notice(std::chrono::steady_clock::time_point) {
+    return std::nullopt;
+  }
 };
 
 class FileAlertLog final : public AlertLog {
@@ -82,6 +97,8 @@ class AlertSink {
     Responder& responder;
     // Called after an action was carried out; the engine writes the snapshot.
     std::function<void()> after_action;
+    // Where each logged alert goes besides the log, in this order.
+    std::vector<AlertOutput*> outputs = {};
   };
 
   // `clock` gives the fresh reading stored when a report is toasted.

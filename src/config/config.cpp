@@ -75,6 +75,8 @@ const std::vector<Field>& fields() {
       {"watch_dirs", [](const Json& v, Config& c) { return read_list(v, c.watch_dirs); }},
       {"ransomware_burst_count", [](const Json& v, Config& c) { return read_unsigned(v, c.ransomware_burst_count); }},
       {"ransomware_window_secs", [](const Json& v, Config& c) { return read_unsigned(v, c.ransomware_window_secs); }},
+      {"event_log", [](const Json& v, Config& c) { return read_bool(v, c.event_log); }},
+      {"syslog_server", [](const Json& v, Config& c) { return read_text(v, c.syslog_server); }},
   };
   return kFields;
 }
@@ -117,6 +119,8 @@ std::string config_text(const Config& c) {
   doc["watch_dirs"] = c.watch_dirs;
   doc["ransomware_burst_count"] = c.ransomware_burst_count;
   doc["ransomware_window_secs"] = c.ransomware_window_secs;
+  doc["event_log"] = c.event_log;
+  doc["syslog_server"] = c.syslog_server;
   return pretty_json(doc);
 }
 

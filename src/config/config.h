@@ -30,6 +30,9 @@ struct Config {
   std::vector<std::string> watch_dirs;
   uint32_t ransomware_burst_count = 20;
   uint64_t ransomware_window_secs = 10;
+  bool event_log = true;
+  // "host:port" or "[IPv6]:port" of a syslog collector; empty means none.
+  std::string syslog_server;
 
   bool operator==(const Config&) const = default;
 };

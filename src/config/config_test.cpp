@@ -23,7 +23,9 @@ constexpr const char* kDefaultText = R"j({
   "game_processes": [],
   "watch_dirs": [],
   "ransomware_burst_count": 20,
-  "ransomware_window_secs": 10
+  "ransomware_window_secs": 10,
+  "event_log": true,
+  "syslog_server": ""
 })j";
 
 TEST(Config, DefaultTextIsExact) { EXPECT_EQ(config_text(Config{}), kDefaultText); }
@@ -38,6 +40,8 @@ TEST(Config, AcceptedTexts) {
   full.ransomware_burst_count = 4294967295u;
   full.ransomware_window_secs = 18446744073709551615ull;
   full.ntfy_topic = "mine";
+  full.event_log = false;
+  full.syslog_server = "[::1]:6514";
 
   struct Case {
     const char* name;
@@ -57,7 +61,8 @@ TEST(Config, AcceptedTexts) {
       {"full range values",
        R"j({"toast_min_severity": "Medium", "game_processes": ["Game.exe", "other.exe"],
            "watch_dirs": ["D:\\Work"], "ransomware_burst_count": 4294967295,
-           "ransomware_window_secs": 18446744073709551615, "ntfy_topic": "mine"})j",
+           "ransomware_window_secs": 18446744073709551615, "ntfy_topic": "mine",
+           "event_log": false, "syslog_server": "[::1]:6514"})j",
        full},
   };
   for (const auto& c : cases) {
@@ -87,6 +92,11 @@ TEST(Config, RejectedTexts) {
       R"j({"ransomware_window_secs": "10"})j",
       R"j({"auto_quarantine": null})j",
       R"j({"ntfy_topic": null})j",
+      R"j({"event_log": "false"})j",
+      R"j({"event_log": 0})j",
+      R"j({"syslog_server": null})j",
+      R"j({"syslog_server": ["a:1"]})j",
+      R"j({"syslog_server": 514})j",
       R"j({"auto_quarantine": 1})j",
       R"j({"game_processes": ["a", 1]})j",
       R"j({"game_processes": "a"})j",

@@ -3,11 +3,13 @@
 #include <thread>
 
 #include "fileio/fileio.h"
+#include "syslog/syslog.h"
 
 namespace tarnwick {
 
-void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
+void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, RunAs run_as) {
   EngineShared shared;
+  shared.run_as = run_as;
   shared.data_dir = platform.resolve_data_dir();
   // Two engines on one folder would tear each other's statistics file and log
   // and respond twice. The lock lasts as long as this call. A folder where no
@@ -34,9 +36,12 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
   std::unique_ptr<Notifier> notifier = platform.make_notifier(shared);
   std::unique_ptr<Responder> responder = platform.make_responder(shared);
   FileAlertLog log(shared.log_path);
+  const std::vector<std::unique_ptr<AlertOutput>> outputs = platform.make_outputs(shared);
+  std::vector<AlertOutput*> output_list;
+  for (const auto& o : outputs) output_list.push_back(o.get());
   const AlertSink::ClockFn clock = [] { return std::chrono::steady_clock::now(); };
   AlertSink sink({*shared.config, *shared.stats, log, *notifier, *responder,
-                  [stats = shared.stats] { write_snapshot(*stats); }},
+                  [stats = shared.stats] { write_snapshot(*stats); }, output_list},
                  clock, clock());
 
   std::thread sink_thread =
@@ -58,6 +63,9 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags) {
 
   shared.queue->push(make_alert(AlertSource::System, Severity::Info, kStartupTitle,
                                 std::string(kStartupDetail)));
+  if (auto invalid = syslog_setting_alert(shared.config->syslog_server)) {
+    shared.queue->push(std::move(*invalid));
+  }
 
   supervisor.join();
 

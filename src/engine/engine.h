@@ -21,8 +21,15 @@
 
 namespace tarnwick {
 
+// Who started the engine: a person at a console, or the service manager
+// (through the "service" word). As the service, the engine runs in session 0
+// as LocalSystem, so what the people at the machine see and use lies in
+// their own sessions, hives and profiles rather than its own.
+enum class RunAs { Console, Service };
+
 // The records every detector and service thread may be given.
 struct EngineShared {
+  RunAs run_as = RunAs::Console;
   std::shared_ptr<AlertQueue> queue;
   std::shared_ptr<EngineFlags> flags;
   std::shared_ptr<const Config> config;
@@ -51,6 +58,11 @@ class EnginePlatform {
   virtual DetectorFn make_detector(std::string_view name, const EngineShared& shared) = 0;
   virtual std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) = 0;
   virtual std::unique_ptr<Responder> make_responder(const EngineShared& shared) = 0;
+  // Where logged alerts go besides the log (Event Log, syslog). Made once per
+  // run before the sink starts and destroyed after it has ended.
+  virtual std::vector<std::unique_ptr<AlertOutput>> make_outputs(const EngineShared&) {
+    return {};
+  }
   // Bodies of the game-mode and connection snapshot threads.
   virtual std::function<void()> make_game_mode(const EngineShared& shared) = 0;
   virtual std::function<void()> make_conns_writer(const EngineShared& shared) = 0;
@@ -61,6 +73,7 @@ class EnginePlatform {
 // Runs the engine until `stop` is set in `flags` (created here when null) and
 // everything has shut down. Returns at once, with a line on the platform's
 // error stream, when another engine holds the data directory.
-void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr);
+void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags = nullptr,
+                RunAs run_as = RunAs::Console);
 
 }  // namespace tarnwick

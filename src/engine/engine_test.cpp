@@ -25,6 +25,7 @@ class FakePlatform final : public EnginePlatform {
   explicit FakePlatform(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
   std::vector<std::string> detectors_made;
+  std::vector<RunAs> run_as_seen;  // by every detector and the notifier
   std::shared_ptr<EngineFlags> console_flags;
   std::shared_ptr<AlertQueue> console_queue;
   testing::LockedStream err;
@@ -39,10 +40,12 @@ class FakePlatform final : public EnginePlatform {
   }
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override {
     detectors_made.emplace_back(name);
+    run_as_seen.push_back(shared.run_as);
     if (name == "dns" && dns_gives_up) return [] {};
     return [flags = shared.flags] { wait_for_stop(*flags); };
   }
-  std::unique_ptr<Notifier> make_notifier(const EngineShared&) override {
+  std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) override {
+    run_as_seen.push_back(shared.run_as);
     return std::make_unique<NoNotifier>();
   }
   std::unique_ptr<Responder> make_responder(const EngineShared&) override {
@@ -126,6 +129,25 @@ TEST(RunEngine, SecondRunRestoresTheCountersAndCountsOn) {
   }
 }
 
+TEST(RunEngine, TheDetectorsAndTheNotifierKnowWhoStartedIt) {
+  for (const RunAs run_as : {RunAs::Console, RunAs::Service}) {
+    testing::TempDir dir;
+    FakePlatform platform(dir.path());
+    auto flags = std::make_shared<EngineFlags>();
+    std::thread engine([&] {
+      if (run_as == RunAs::Console) {
+        run_engine(platform, flags);
+      } else {
+        run_engine(platform, flags, run_as);
+      }
+    });
+    ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 1; }));
+    flags->request_stop();
+    engine.join();
+    EXPECT_EQ(platform.run_as_seen, std::vector<RunAs>(std::size(kDetectorNames) + 1, run_as));
+  }
+}
+
 TEST(RunEngine, AGivingUpDetectorIsRestartedWithoutDisturbingTheRest) {
   testing::TempDir dir;
   FakePlatform platform(dir.path());
@@ -142,6 +164,23 @@ TEST(RunEngine, AGivingUpDetectorIsRestartedWithoutDisturbingTheRest) {
                       "[supervisor] detector 'dns' exited; restarting in 2s\n", 0),
             0u);
   EXPECT_EQ(log_lines(dir.path()).size(), 1u);
+}
+
+TEST(RunEngine, AnUnusableSyslogSettingIsReportedOnceAtStart) {
+  testing::TempDir dir;
+  ASSERT_TRUE(write_file(dir / "Tarnwick.config.json", R"j({"syslog_server": "collector"})j"));
+  FakePlatform platform(dir.path());
+  auto flags = std::make_shared<EngineFlags>();
+  std::thread engine([&] { run_engine(platform, flags); });
+  ASSERT_TRUE(eventually([&] { return log_lines(dir.path()).size() == 2; }));
+  flags->request_stop();
+  engine.join();
+  const auto lines = log_lines(dir.path());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["title"], "Tarnwick is patrolling");
+  EXPECT_EQ(lines[1]["title"], "Syslog server setting is invalid");
+  EXPECT_EQ(lines[1]["severity"], "Low");
+  EXPECT_NE(lines[1]["detail"].get<std::string>().find("\"collector\""), std::string::npos);
 }
 
 // Two engines on one data directory would share the statistics staging file

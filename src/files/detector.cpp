@@ -1,8 +1,11 @@
 #include "files/detector.h"
 
+#include <list>
+#include <set>
 #include <thread>
 
 #include "engine/supervisor.h"
+#include "files/profiles.h"
 #include "files/records.h"
 
 namespace tarnwick {
@@ -78,7 +81,51 @@ void run_folder_watch(FolderWatchParts& p) {
   }
 }
 
+namespace {
+
+// `folder` must outlive the thread.
+// The watcher's thread is "files-{number}".
+std::thread start_watcher(FilesDetectorParts& p, const BurstSettings& settings,
+                          const std::string& folder, size_t number) {
+  return spawn_thread("files-" + std::to_string(number), [&p, &settings, &folder] {
+    std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
+    if (!watch) return;
+    BurstDetector burst(settings, folder);
+    FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
+                           p.sleep};
+    run_folder_watch(parts);
+  });
+}
+
+void run_rescanning(FilesDetectorParts& p, const FolderRescan& rescan) {
+  const BurstSettings settings = burst_settings(p.config);
+  std::list<std::string> folders;  // stable: each watcher refers to its own
+  std::set<std::string> watched;
+  std::vector<std::thread> watchers;
+  bool reported_none = false;
+  do {
+    const std::vector<std::string> found = rescan.scan();
+    if (found.empty() && !reported_none) {
+      p.out.push(no_watch_dirs_alert());
+      reported_none = true;
+    }
+    for (const std::string& folder : found) {
+      if (watched.size() == kMaxWatchedFolders) break;
+      if (!watched.insert(folder).second) continue;
+      folders.push_back(folder);
+      watchers.push_back(start_watcher(p, settings, folders.back(), watchers.size() + 1));
+    }
+  } while (rescan.sleep(kProfileRescanInterval));
+  for (auto& watcher : watchers) watcher.join();
+}
+
+}  // namespace
+
 void run_files_detector(FilesDetectorParts& p) {
+  if (p.rescan && p.config.watch_dirs.empty()) {
+    run_rescanning(p, *p.rescan);
+    return;
+  }
   const std::vector<std::string> folders =
       build_watch_list(p.config.watch_dirs, p.user_profile, p.exists);
   if (folders.empty()) {
@@ -89,15 +136,7 @@ void run_files_detector(FilesDetectorParts& p) {
   std::vector<std::thread> watchers;
   watchers.reserve(folders.size());
   for (const std::string& folder : folders) {
-    watchers.push_back(spawn_thread("files-" + std::to_string(watchers.size() + 1),
-                                    [&p, &settings, &folder] {
-      std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
-      if (!watch) return;
-      BurstDetector burst(settings, folder);
-      FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
-                             p.sleep};
-      run_folder_watch(parts);
-    }));
+    watchers.push_back(start_watcher(p, settings, folder, watchers.size() + 1));
   }
   for (auto& watcher : watchers) watcher.join();
 }

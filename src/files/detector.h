@@ -85,6 +85,13 @@ struct FolderWatchParts {
 // One folder's watch loop; returns once `stop` is set.
 void run_folder_watch(FolderWatchParts& parts);
 
+// How an engine run as the service finds folders when none are configured:
+// `scan` runs at start and then after every `sleep` of kProfileRescanInterval.
+struct FolderRescan {
+  std::function<std::vector<std::string>()> scan;
+  Sleeper sleep;
+};
+
 struct FilesDetectorParts {
   const Config& config;
   std::optional<std::string> user_profile;
@@ -94,9 +101,14 @@ struct FilesDetectorParts {
   AlertOut& out;            // pushed to from every watcher thread
   const EngineFlags& flags;
   Sleeper sleep;
+  // Set for the service: with `watch_dirs` empty, folders come from it.
+  std::optional<FolderRescan> rescan = std::nullopt;
 };
 
-// The detector thread body.
+// The detector thread body. With a rescan and no configured folders, every
+// folder a scan finds gets its watcher (at most kMaxWatchedFolders over the
+// run), "No watch directories" is raised the first time a scan finds none,
+// and the detector returns once `stop` is set and every watcher has ended.
 void run_files_detector(FilesDetectorParts& parts);
 
 }  // namespace tarnwick

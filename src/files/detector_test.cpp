@@ -5,6 +5,7 @@
 #include <set>
 
 #include "files/files_fake.h"
+#include "files/profiles.h"
 #include "testsupport/alert_collector.h"
 
 namespace tarnwick {
@@ -128,6 +129,83 @@ TEST(FilesDetector, EachFolderGetsItsOwnWatcherAndBurstState) {
       alerts[0].detail.substr(0, alerts[0].detail.find('\n')),
       "5 file changes in 10s under E:\\shared. Many files now end in .locked (5) \u2014 likely "
       "encryption.");
+}
+
+TEST(FilesDetector, AsTheServiceRescansAndWatchesEachNewFolderOnce) {
+  Detector d;
+  std::vector<std::vector<std::string>> scans = {
+      {},
+      {"C:\\Users\\alice\\Documents"},
+      {"C:\\Users\\alice\\Documents", "C:\\Users\\bob\\Desktop"},
+      {},
+  };
+  size_t next = 0;
+  std::vector<milliseconds> rescans;
+  FilesDetectorParts parts{d.config,
+                           std::nullopt,
+                           existing({}),
+                           d.watcher,
+                           d.culprits,
+                           d.out,
+                           d.flags,
+                           [](milliseconds) { return true; },
+                           FolderRescan{[&] { return scans.at(next++); },
+                                        [&](milliseconds wait) {
+                                          rescans.push_back(wait);
+                                          return next < scans.size();
+                                        }}};
+  run_files_detector(parts);
+  EXPECT_EQ(next, scans.size());
+  EXPECT_EQ(rescans, std::vector<milliseconds>(4, milliseconds(60000)));
+  EXPECT_EQ(std::set<std::string>(d.watcher.opened.begin(), d.watcher.opened.end()),
+            (std::set<std::string>{"C:\\Users\\alice\\Documents", "C:\\Users\\bob\\Desktop"}));
+  EXPECT_EQ(d.watcher.opened.size(), 2u) << "a folder found again keeps its one watcher";
+  // Raised at the first empty scan only, however many follow.
+  const auto alerts = d.out.alerts();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].title, "No watch directories");
+
+  // Configured folders make the rescan irrelevant.
+  Detector configured;
+  configured.config.watch_dirs = {"E:\\data"};
+  bool scanned = false;
+  FilesDetectorParts fixed{configured.config,
+                           std::nullopt,
+                           existing({"E:\\data"}),
+                           configured.watcher,
+                           configured.culprits,
+                           configured.out,
+                           configured.flags,
+                           [](milliseconds) { return true; },
+                           FolderRescan{[&] {
+                                          scanned = true;
+                                          return std::vector<std::string>{};
+                                        },
+                                        [](milliseconds) { return false; }}};
+  run_files_detector(fixed);
+  EXPECT_FALSE(scanned);
+  EXPECT_EQ(configured.watcher.opened, (std::vector<std::string>{"E:\\data"}));
+}
+
+TEST(FilesDetector, AsTheServiceAtMost192FoldersOverTheRun) {
+  Detector d;
+  std::vector<std::vector<std::string>> scans(2);
+  for (int i = 0; i < 150; ++i) scans[0].push_back("C:\\a" + std::to_string(i));
+  for (int i = 0; i < 150; ++i) scans[1].push_back("C:\\b" + std::to_string(i));
+  size_t next = 0;
+  FilesDetectorParts parts{d.config,
+                           std::nullopt,
+                           existing({}),
+                           d.watcher,
+                           d.culprits,
+                           d.out,
+                           d.flags,
+                           [](milliseconds) { return true; },
+                           FolderRescan{[&] { return scans.at(next++); },
+                                        [&](milliseconds) { return next < scans.size(); }}};
+  run_files_detector(parts);
+  EXPECT_EQ(d.watcher.opened.size(), kMaxWatchedFolders);
+  EXPECT_TRUE(d.out.alerts().empty());
 }
 
 // One folder's loop over scripted reads; the script's end sets `stop`.

@@ -4,9 +4,11 @@
 
 #include "config/config.h"
 #include "engine/alert_queue.h"
+#include "engine/engine.h"
 #include "engine/flags.h"
 #include "files/detector.h"
 #include "files/probe.h"
+#include "files/profiles.h"
 
 namespace tarnwick {
 
@@ -23,7 +25,12 @@ class WindowsWriteCounter final : public WriteCounter {
 // True when the file-system object exists (its attributes can be read).
 bool path_exists(const std::string& path);
 
-// The "files" detector thread body with the real parts.
-void run_windows_files_detector(AlertQueue& queue, const EngineFlags& flags, const Config& config);
+// What the file system holds at `path`.
+FolderKind folder_kind(const std::string& path);
+
+// The "files" detector thread body with the real parts; as the service, with
+// no configured folders, the people's profile folders are watched.
+void run_windows_files_detector(AlertQueue& queue, const EngineFlags& flags, const Config& config,
+                                RunAs run_as);
 
 }  // namespace tarnwick

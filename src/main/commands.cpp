@@ -33,6 +33,8 @@ void install(CommandEnv& env) {
                       ". (Already installed? Run uninstall first.)");
     return;
   }
+  // Before the start, so that the service's first events have their text.
+  env.scm.add_event_source(*exe.path);
   env.scm.start_service();
   line(env.out, "Installed and started service '" + std::string(kServiceName) +
                     "'. It will start at boot.");
@@ -45,6 +47,7 @@ void uninstall(CommandEnv& env) {
   }
   if (auto code = env.scm.open_service(kServiceName)) {
     if (*code == kErrorServiceDoesNotExist) {
+      env.scm.remove_event_source();
       line(env.err, "Service '" + std::string(kServiceName) + "' is not installed.");
     } else {
       line(env.err, "OpenService failed.");
@@ -53,6 +56,7 @@ void uninstall(CommandEnv& env) {
   }
   env.scm.stop_service();
   if (env.scm.delete_service()) {
+    env.scm.remove_event_source();
     line(env.out, "Service '" + std::string(kServiceName) + "' removed.");
   } else {
     line(env.err, "DeleteService failed.");
@@ -85,6 +89,13 @@ int run_command(std::string_view word, CommandEnv& env) {
     install(env);
   } else if (word == "uninstall") {
     uninstall(env);
+  } else if (word == "toast") {
+    // Started in a person's session by the service, or typed to try toasts.
+    if (env.arguments.size() != 2) {
+      line(env.err, "Usage: tarnwick toast HEADING BODY");
+      return 1;
+    }
+    return env.show_toast && env.show_toast(env.arguments[0], env.arguments[1]) ? 0 : 1;
   } else if (word == "service") {
     if (!env.dispatch_service()) {
       line(env.err, "Not started by the SCM. Use 'tarnwick run' for foreground mode.");

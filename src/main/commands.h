@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sysenv/sysenv.h"
 
@@ -36,6 +37,10 @@ class ServiceManager {
   // Sends the stop control without waiting; the outcome is not reported.
   virtual void stop_service() = 0;
   virtual bool delete_service() = 0;
+  // Adds the alert event source with `exe` as its message file, or removes
+  // it. Failures are silent: the service works without the source.
+  virtual void add_event_source(const std::filesystem::path& exe) = 0;
+  virtual void remove_event_source() = 0;
   // The system's text for an error code, empty when it has none.
   virtual std::string error_message(uint32_t code) = 0;
 };
@@ -47,9 +52,15 @@ struct CommandEnv {
   std::function<bool()> dispatch_service;
   std::ostream& out;
   std::ostream& err;
+  // The arguments after the command word.
+  std::vector<std::string> arguments = {};
+  // Shows a toast of two texts (see toast_document) in this session; false
+  // when it was not shown.
+  std::function<bool(std::string_view heading, std::string_view body)> show_toast = {};
 };
 
-// Runs the command word and returns the exit code, which is always 0.
+// Runs the command word and returns the exit code: 0, except for "toast",
+// which gives 1 when no toast was shown.
 int run_command(std::string_view word, CommandEnv& env);
 
 // "0x8007" and the low 16 bits of a Win32 code, in upper-case hex.

@@ -39,6 +39,10 @@ class FakeScm final : public ServiceManager {
     calls.push_back("delete");
     return delete_ok;
   }
+  void add_event_source(const std::filesystem::path& exe) override {
+    calls.push_back("add source " + exe.string());
+  }
+  void remove_event_source() override { calls.push_back("remove source"); }
   std::string error_message(uint32_t code) override {
     return code == 1073 ? "The specified service already exists." : "";
   }
@@ -61,6 +65,50 @@ CommandRun run(std::string_view word, FakeScm& scm, bool dispatch_ok = false) {
   return r;
 }
 
+TEST(Commands, ToastShowsTheTwoTextsAndSaysWhetherItWorked) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool shown;
+    int code;
+    std::string err;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"shown",
+       {"Tarnwick \u00B7 HIGH \u00B7 PERS", "title\n\"detail\""},
+       true,
+       0,
+       "",
+       {"Tarnwick \u00B7 HIGH \u00B7 PERS|title\n\"detail\""}},
+      {"refused by the platform", {"h", ""}, false, 1, "", {"h|"}},
+      {"body missing", {"h"}, true, 1, "Usage: tarnwick toast HEADING BODY\n", {}},
+      {"one too many", {"h", "b", "c"}, true, 1, "Usage: tarnwick toast HEADING BODY\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeScm scm;
+    std::ostringstream out, err;
+    bool foreground = false;
+    std::vector<std::string> asked;
+    CommandEnv env{scm,
+                   [&] { foreground = true; },
+                   [] { return false; },
+                   out,
+                   err,
+                   c.arguments,
+                   [&](std::string_view h, std::string_view b) {
+                     asked.push_back(std::string(h) + "|" + std::string(b));
+                     return c.shown;
+                   }};
+    EXPECT_EQ(run_command("toast", env), c.code);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_FALSE(foreground);
+    EXPECT_TRUE(scm.calls.empty());
+  }
+}
+
 TEST(Commands, InstallRegistersQuotedPathAndStarts) {
   FakeScm scm;
   const CommandRun r = run("install", scm);
@@ -71,7 +119,7 @@ TEST(Commands, InstallRegistersQuotedPathAndStarts) {
                            "open_manager",
                            "create Tarnwick | Tarnwick Behavioral Sentinel | "
                            "\"C:\\Program Files\\Tarnwick\\tarnwick.exe\" service",
-                           "start"}));
+                           "add source C:\\Program Files\\Tarnwick\\tarnwick.exe", "start"}));
 }
 
 TEST(Commands, InstallFailures) {
@@ -84,6 +132,8 @@ TEST(Commands, InstallFailures) {
               "(Already installed? Run uninstall first.)\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.code, 0);
+    // The existing service's source is left as it is.
+    EXPECT_EQ(scm.calls.back().rfind("create ", 0), 0u);
   }
   {
     FakeScm scm;
@@ -113,7 +163,8 @@ TEST(Commands, Uninstall) {
     FakeScm scm;
     const CommandRun r = run("uninstall", scm);
     EXPECT_EQ(r.out, "Service 'Tarnwick' removed.\n");
-    EXPECT_EQ(scm.calls, (std::vector<std::string>{"open_manager", "open Tarnwick", "stop", "delete"}));
+    EXPECT_EQ(scm.calls, (std::vector<std::string>{"open_manager", "open Tarnwick", "stop", "delete",
+                                                   "remove source"}));
   }
   {
     FakeScm scm;
@@ -121,6 +172,8 @@ TEST(Commands, Uninstall) {
     const CommandRun r = run("uninstall", scm);
     EXPECT_EQ(r.err, "Service 'Tarnwick' is not installed.\n");
     EXPECT_EQ(r.out, "");
+    // A source left behind by an earlier install goes too.
+    EXPECT_EQ(scm.calls.back(), "remove source");
   }
   {
     FakeScm scm;
@@ -131,6 +184,7 @@ TEST(Commands, Uninstall) {
     FakeScm scm;
     scm.delete_ok = false;
     EXPECT_EQ(run("uninstall", scm).err, "DeleteService failed.\n");
+    EXPECT_EQ(scm.calls.back(), "delete");
   }
 }
 

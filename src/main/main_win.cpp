@@ -1,5 +1,6 @@
 // tarnwick.exe: reads the command word and installs, removes, runs as, or runs
-// in the foreground of, the Tarnwick service. The exit code is always 0.
+// in the foreground of, the Tarnwick service, or shows one toast. The exit
+// code is 0, except for a toast that was not shown.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -8,23 +9,36 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "main/commands.h"
 #include "main/platform_win.h"
 #include "main/service_manager_win.h"
 #include "main/service_win.h"
+#include "notify/notify_win.h"
+#include "notify/toast.h"
 #include "win/wide_win.h"
 
 namespace {
 
-std::string command_word() {
+// The arguments after the program name.
+std::vector<std::string> command_arguments() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr) return {};
-  std::string word = argc > 1 ? tarnwick::win::narrow(argv[1]) : std::string();
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(tarnwick::win::narrow(argv[i]));
   LocalFree(argv);
-  return word;
+  return args;
+}
+
+bool show_toast(std::string_view heading, std::string_view body) {
+  tarnwick::WindowsToastPresenter presenter;
+  const tarnwick::WindowsSystemVersion version;
+  return presenter.show(tarnwick::kToastAppId,
+                        tarnwick::toast_document(heading, body, version.major_version()));
 }
 
 }  // namespace
@@ -44,7 +58,11 @@ int main() {
       [] { return tarnwick::dispatch_service(); },
       std::cout,
       std::cerr,
+      {},
+      show_toast,
   };
-  tarnwick::run_command(command_word(), env);
-  return 0;
+  std::vector<std::string> args = command_arguments();
+  const std::string word = args.empty() ? std::string() : args.front();
+  if (!args.empty()) env.arguments.assign(args.begin() + 1, args.end());
+  return tarnwick::run_command(word, env);
 }

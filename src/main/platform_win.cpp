@@ -5,7 +5,9 @@
 #include "cmdline/cmdline_win.h"
 #include "conns/conns.h"
 #include "engine/console_win.h"
+#include "engine/supervisor.h"
 #include "etw/trace_win.h"
+#include "eventlog/eventlog_win.h"
 #include "fileio/fileio.h"
 #include "files/files_win.h"
 #include "folderguard/folderguard_win.h"
@@ -14,6 +16,7 @@
 #include "net/dns.h"
 #include "notify/notify_win.h"
 #include "persist/persist.h"
+#include "persist/user_hives.h"
 #include "proc/detector.h"
 #include "procmeta/procmeta_win.h"
 #include "registry/registry_win.h"
@@ -21,7 +24,9 @@
 #include "selfprotect/detector.h"
 #include "selfprotect/memory_win.h"
 #include "selfprotect/tamper.h"
+#include "sessions/sessions_win.h"
 #include "sysenv/sysenv.h"
+#include "syslog/connection_win.h"
 #include "tcptable/tcptable_win.h"
 
 namespace tarnwick {
@@ -75,11 +80,21 @@ void run_windows_dns_detector(AlertQueue& queue, const EngineFlags& flags) {
   run_dns_detector(parts);
 }
 
-void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags) {
+void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flags, RunAs run_as) {
   WindowsRegistry registry;
   QueueOut out(queue);
   PersistenceParts parts{registry, system_engine_image(), out, flags, stop_aware_sleeper(flags)};
+  // As the service, its own HKCU is the service account's: the people's
+  // hives are watched beside it.
+  UserHiveParts people{parts, account_name, [](const EngineFlags& hive_flags) {
+                         return stop_aware_sleeper(hive_flags);
+                       }};
+  std::thread people_thread;
+  if (run_as == RunAs::Service) {
+    people_thread = spawn_thread("persist-users", [&people] { run_user_hive_watch(people); });
+  }
   run_persistence_detector(parts);
+  if (people_thread.joinable()) people_thread.join();
 }
 
 void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flags,
@@ -136,13 +151,13 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
     return [queue = shared.queue, flags = shared.flags] { run_windows_dns_detector(*queue, *flags); };
   }
   if (name == "files") {
-    return [queue = shared.queue, flags = shared.flags, config = shared.config] {
-      run_windows_files_detector(*queue, *flags, *config);
-    };
+    return
+        [queue = shared.queue, flags = shared.flags, config = shared.config,
+         run_as = shared.run_as] { run_windows_files_detector(*queue, *flags, *config, run_as); };
   }
   if (name == "persistence") {
-    return [queue = shared.queue, flags = shared.flags] {
-      run_windows_persistence_detector(*queue, *flags);
+    return [queue = shared.queue, flags = shared.flags, run_as = shared.run_as] {
+      run_windows_persistence_detector(*queue, *flags, run_as);
     };
   }
   if (name == "selfprotect") {
@@ -162,7 +177,30 @@ DetectorFn WindowsPlatform::make_detector(std::string_view name, const EngineSha
   return [] {};
 }
 
-std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared&) {
+namespace {
+
+// As the service: toasts through the people's sessions, pushes as ever.
+class WindowsServiceNotifier final : public Notifier {
+ public:
+  WindowsServiceNotifier() : toasts_(sessions_, own_exe(), pushes_) {}
+  void show_toast(const Alert& alert) override { toasts_.show_toast(alert); }
+  void push(const Alert& alert, const Config& config) override { toasts_.push(alert, config); }
+
+ private:
+  static std::optional<std::string> own_exe() {
+    const ExecutablePath exe = executable_path();
+    if (!exe.path) return std::nullopt;
+    return path_to_utf8(*exe.path);
+  }
+  WindowsUserSessions sessions_;
+  WindowsNotifier pushes_;
+  SessionToastNotifier toasts_;  // last: refers to the two above
+};
+
+}  // namespace
+
+std::unique_ptr<Notifier> WindowsPlatform::make_notifier(const EngineShared& shared) {
+  if (shared.run_as == RunAs::Service) return std::make_unique<WindowsServiceNotifier>();
   return std::make_unique<WindowsNotifier>();
 }
 
@@ -194,6 +232,19 @@ class WindowsResponder final : public Responder {
 
 std::unique_ptr<Responder> WindowsPlatform::make_responder(const EngineShared&) {
   return std::make_unique<WindowsResponder>();
+}
+
+std::vector<std::unique_ptr<AlertOutput>> WindowsPlatform::make_outputs(const EngineShared& shared) {
+  std::vector<std::unique_ptr<AlertOutput>> outputs;
+  if (shared.config->event_log) {
+    outputs.push_back(std::make_unique<EventLogOutput>(open_windows_event_log()));
+  }
+  // An unusable setting is reported by the engine at start; nothing is sent.
+  if (auto server = parse_syslog_server(shared.config->syslog_server)) {
+    outputs.push_back(make_syslog_output(std::move(*server), make_windows_syslog_connection(),
+                                         {windows_syslog_hostname(), GetCurrentProcessId()}));
+  }
+  return outputs;
 }
 
 std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared) {

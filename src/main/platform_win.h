@@ -14,6 +14,7 @@ class WindowsPlatform final : public EnginePlatform {
   DetectorFn make_detector(std::string_view name, const EngineShared& shared) override;
   std::unique_ptr<Notifier> make_notifier(const EngineShared& shared) override;
   std::unique_ptr<Responder> make_responder(const EngineShared& shared) override;
+  std::vector<std::unique_ptr<AlertOutput>> make_outputs(const EngineShared& shared) override;
   std::function<void()> make_game_mode(const EngineShared& shared) override;
   std::function<void()> make_conns_writer(const EngineShared& shared) override;
   std::ostream& error_stream() override;

@@ -1,5 +1,6 @@
 #include "main/service_manager_win.h"
 
+#include "eventlog/eventlog_win.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -39,6 +40,12 @@ void WindowsServiceManager::stop_service() {
 }
 
 bool WindowsServiceManager::delete_service() { return DeleteService(service_.get()) != 0; }
+
+void WindowsServiceManager::add_event_source(const std::filesystem::path& exe) {
+  register_event_source(exe);
+}
+
+void WindowsServiceManager::remove_event_source() { tarnwick::remove_event_source(); }
 
 std::string WindowsServiceManager::error_message(uint32_t code) { return win::error_message(code); }
 

@@ -16,6 +16,8 @@ class WindowsServiceManager final : public ServiceManager {
   std::optional<uint32_t> open_service(std::string_view name) override;
   void stop_service() override;
   bool delete_service() override;
+  void add_event_source(const std::filesystem::path& exe) override;
+  void remove_event_source() override;
   std::string error_message(uint32_t code) override;
 
  private:

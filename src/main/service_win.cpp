@@ -66,7 +66,7 @@ void WINAPI service_main(DWORD, LPWSTR*) {
   set_service_status(handle, ServiceState::Running, kAcceptStopAndShutdown);
   {
     WindowsPlatform platform;
-    run_engine(platform, g_flags_owner);
+    run_engine(platform, g_flags_owner, RunAs::Service);
   }
   set_service_status(handle, ServiceState::Stopped, 0);
 }

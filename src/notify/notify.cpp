@@ -1,5 +1,6 @@
 #include "notify/notify.h"
 
+#include "notify/cmdline.h"
 #include "notify/push.h"
 #include "notify/toast.h"
 #include "text/text.h"
@@ -21,6 +22,23 @@ std::string shorten(std::string_view text, size_t n) {
 
 void SystemNotifier::show_toast(const Alert& alert) {
   toasts_.show(kToastAppId, toast_xml(alert, version_.major_version()));
+}
+
+std::string toast_command_line(std::string_view exe, const ToastTexts& texts) {
+  // A Windows path holds no quote, so plain quotes keep any blank in it.
+  std::string line = "\"" + std::string(exe) + "\" toast ";
+  append_quoted_argument(utf8_prefix(texts.heading, kToastArgumentMaxBytes), line);
+  line += ' ';
+  append_quoted_argument(utf8_prefix(texts.body, kToastArgumentMaxBytes), line);
+  return line;
+}
+
+void SessionToastNotifier::show_toast(const Alert& alert) {
+  if (!exe_) return;
+  const std::string line = toast_command_line(*exe_, toast_texts(alert));
+  for (const uint32_t session : sessions_.active_sessions()) {
+    sessions_.start_in_session(session, line);
+  }
 }
 
 void SystemNotifier::push(const Alert& alert, const Config& config) {

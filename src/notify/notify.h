@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "alert/sink.h"
+#include "notify/toast.h"
+#include "sessions/sessions.h"
 
 namespace tarnwick {
 
@@ -62,6 +65,36 @@ class SystemNotifier final : public Notifier {
   ToastPresenter& toasts_;
   ProcessLauncher& launcher_;
   const SystemVersion& version_;
+};
+
+// Each text a toast child is given is cut to this many bytes, at a character
+// boundary. A toast's heading and body are far shorter (the detail is shown
+// to 160 characters), and two such texts quoted (each byte at most one
+// UTF-16 unit, at most doubled by escaping) stay far below the 32,767 units
+// a command line may hold, whatever the executable's path.
+inline constexpr size_t kToastArgumentMaxBytes = 2048;
+
+// `"{exe}" toast {heading} {body}`, each text cut to kToastArgumentMaxBytes
+// and quoted so that the child's CommandLineToArgvW gives it back exactly.
+std::string toast_command_line(std::string_view exe, const ToastTexts& texts);
+
+// The notifier of an engine run as the service: a toast is shown by starting
+// the engine's own executable with the "toast" word once in every active
+// session (a failure in one does not keep the others from theirs); pushes go
+// to `pushes` unchanged. With no active session, or no known executable,
+// nothing is shown.
+class SessionToastNotifier final : public Notifier {
+ public:
+  SessionToastNotifier(UserSessions& sessions, std::optional<std::string> exe, Notifier& pushes)
+      : sessions_(sessions), exe_(std::move(exe)), pushes_(pushes) {}
+
+  void show_toast(const Alert& alert) override;
+  void push(const Alert& alert, const Config& config) override { pushes_.push(alert, config); }
+
+ private:
+  UserSessions& sessions_;
+  std::optional<std::string> exe_;
+  Notifier& pushes_;
 };
 
 }  // namespace tarnwick

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "notify/cmdline_cases.h"
 #include "notify/notify_fake.h"
 #include "notify/push.h"
 #include "notify/toast.h"
+#include "sessions/sessions_fake.h"
 #include "testsupport/argv_split.h"
 
 namespace tarnwick {
@@ -134,6 +136,83 @@ TEST(SystemNotifier, ToastGoesToThePresenterUnderThePowerShellIdentity) {
     EXPECT_NE(p.toasts.shown[0].xml.find(toast_template(major)), std::string::npos);
     EXPECT_TRUE(p.launcher.launched.empty());
   }
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+constexpr const char* kExe = "C:\\Program Files\\Tarnwick\\tarnwick.exe";
+
+TEST(ToastCommandLine, HostileTextsComeBackExactly) {
+  std::vector<std::string> texts = testing::hostile_arguments();
+  texts.push_back("Tarnwick \u00B7 HIGH \u00B7 PERS");
+  texts.push_back(
+      "New autostart entry\nAdded \"x\\\" /c calc\\\\\" under HKU\\S-1-5-21-1\\...\\Run");
+  for (const std::string& heading : texts) {
+    for (const std::string& body : texts) {
+      const std::string line = toast_command_line(kExe, {heading, body});
+      ASSERT_EQ(testing::split_command_line(line),
+                (std::vector<std::string>{kExe, "toast", heading, body}))
+          << line;
+    }
+  }
+}
+
+TEST(ToastCommandLine, EachTextIsCutAtACharacterBoundary) {
+  const std::string two_byte = repeat("\u00E9", 1500);         // 3000 bytes
+  const std::string offset = "a" + repeat("\U0001F680", 600);  // 2401 bytes
+  const std::string quoted = repeat("\\\"", 1100);             // cut between pairs
+  const struct {
+    const char* name;
+    std::string text;
+    std::string kept;
+  } cases[] = {
+      {"at the bound", repeat("x", kToastArgumentMaxBytes), repeat("x", kToastArgumentMaxBytes)},
+      {"one past", repeat("x", kToastArgumentMaxBytes + 1), repeat("x", kToastArgumentMaxBytes)},
+      {"two-byte characters", two_byte, repeat("\u00E9", 1024)},
+      {"four-byte characters one byte off", offset, "a" + repeat("\U0001F680", 511)},
+      {"backslashes before quotes", quoted, repeat("\\\"", 1024)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string line = toast_command_line(kExe, {c.text, c.text});
+    EXPECT_EQ(testing::split_command_line(line),
+              (std::vector<std::string>{kExe, "toast", c.kept, c.kept}));
+    EXPECT_LE(c.kept.size(), kToastArgumentMaxBytes);
+  }
+}
+
+TEST(SessionToastNotifier, OneChildPerActiveSessionAndPushesUnchanged) {
+  Parts p;
+  SystemNotifier pushes(p.toasts, p.launcher, p.version);
+  testing::FakeUserSessions sessions;
+  sessions.active = {1, 2, 3};
+  sessions.failing = {1};  // a failed start in one session keeps none of the others from theirs
+  SessionToastNotifier notifier(sessions, std::string(kExe), pushes);
+  const Alert a = critical("Ransomware \"burst\"", "C:\\Users\\x\\Documents\\ 30 files\n\\\"");
+
+  notifier.show_toast(a);
+  const std::string line = toast_command_line(kExe, toast_texts(a));
+  EXPECT_EQ(sessions.started,
+            (std::vector<std::pair<uint32_t, std::string>>{{1, line}, {2, line}, {3, line}}));
+  EXPECT_TRUE(p.toasts.shown.empty()) << "nothing is shown in the service's own session";
+
+  Config config;
+  config.ntfy_topic = "alerts";
+  notifier.push(a, config);
+  EXPECT_EQ(p.launcher.launched.size(), 1u);
+
+  // No one logged on, or no known executable: nothing is started.
+  sessions.started.clear();
+  sessions.active.clear();
+  notifier.show_toast(a);
+  sessions.active = {4};
+  SessionToastNotifier without_exe(sessions, std::nullopt, pushes);
+  without_exe.show_toast(a);
+  EXPECT_TRUE(sessions.started.empty());
 }
 
 }  // namespace

@@ -46,8 +46,10 @@ std::string toast_heading(const Alert& alert) {
   return heading;
 }
 
-std::string toast_xml(const Alert& alert, uint32_t major_version) {
-  const bool long_duration = alert.severity >= Severity::High;
+namespace {
+
+std::string document(bool long_duration, std::string_view heading, std::string_view title,
+                     std::string_view detail, uint32_t major_version) {
   const std::string pad16(16, ' ');
   const std::string pad20(20, ' ');
   const std::string pad24(24, ' ');
@@ -61,14 +63,45 @@ std::string toast_xml(const Alert& alert, uint32_t major_version) {
   xml += "\">\n";
   xml += pad24 + "\n";  // no image
   xml += pad24;
-  xml += "<text id=\"1\">" + xml_escape(toast_heading(alert)) + "</text>";
-  xml += "<text id=\"2\">" + xml_escape(alert.title) + "</text>";
-  xml += "<text id=\"3\">" + xml_escape(shorten(alert.detail, kToastDetailLimit)) + "</text>\n";
+  xml += "<text id=\"1\">" + xml_escape(heading) + "</text>";
+  xml += "<text id=\"2\">" + xml_escape(title) + "</text>";
+  xml += "<text id=\"3\">" + xml_escape(shorten(detail, kToastDetailLimit)) + "</text>\n";
   xml += pad24 + "</binding>\n";
   xml += pad20 + "</visual>\n";
   xml += pad20 + "\n";  // no audio
   xml += pad16 + "</toast>";
   return xml;
+}
+
+}  // namespace
+
+std::string toast_xml(const Alert& alert, uint32_t major_version) {
+  return document(alert.severity >= Severity::High, toast_heading(alert), alert.title, alert.detail,
+                  major_version);
+}
+
+ToastTexts toast_texts(const Alert& alert) {
+  return {toast_heading(alert), alert.title + "\n" + alert.detail};
+}
+
+std::string toast_document(std::string_view heading, std::string_view body,
+                           uint32_t major_version) {
+  // "Tarnwick · {severity} · {source}": the severity sits between the first two dots.
+  const std::string_view dot = " \u00B7 ";
+  bool long_duration = false;
+  if (const size_t first = heading.find(dot); first != std::string_view::npos) {
+    const std::string_view rest = heading.substr(first + dot.size());
+    if (const size_t second = rest.find(dot); second != std::string_view::npos) {
+      const std::string_view severity = rest.substr(0, second);
+      long_duration =
+          severity == severity_tag(Severity::High) || severity == severity_tag(Severity::Critical);
+    }
+  }
+  const size_t line_end = body.find('\n');
+  const std::string_view title = body.substr(0, line_end);
+  const std::string_view detail =
+      line_end == std::string_view::npos ? std::string_view() : body.substr(line_end + 1);
+  return document(long_duration, heading, title, detail, major_version);
 }
 
 }  // namespace tarnwick

@@ -28,4 +28,19 @@ std::string toast_heading(const Alert& alert);
 // The nine lines handed to the platform, joined by line feeds, no final one.
 std::string toast_xml(const Alert& alert, uint32_t major_version);
 
+// A toast as two texts, which is how it travels to a program started in a
+// person's session: the heading, and the title and detail joined by a line feed.
+struct ToastTexts {
+  std::string heading;
+  std::string body;
+  bool operator==(const ToastTexts&) const = default;
+};
+ToastTexts toast_texts(const Alert& alert);
+
+// The document for two such texts: the heading, the body's first line as the
+// title and the rest, shortened, as the detail. It is long-lived when the
+// heading names HIGH or CRITICAL as the severity. For the texts of an alert
+// whose title holds no line feed this is toast_xml of the alert.
+std::string toast_document(std::string_view heading, std::string_view body, uint32_t major_version);
+
 }  // namespace tarnwick

@@ -138,3 +138,49 @@ TEST(XmlEscape, EntitiesAndCharactersXmlCannotHold) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+TEST(ToastDocument, TheTwoTextsOfAnAlertGiveItsOwnDocument) {
+  const std::string long_detail(400, 'd');
+  const Alert alerts[] = {
+      make_alert(AlertSource::Process, Severity::Critical, "Suspicious child process",
+                 "WINWORD.EXE spawned powershell.exe\n\nMITRE ATT&CK: T1059"),
+      make_alert(AlertSource::Network, Severity::High, "Connection to a known bad port",
+                 "line\r\nbreaks & <tags> \"quotes\""),
+      make_alert(AlertSource::Dns, Severity::Medium, "Odd lookup", long_detail),
+      make_alert(AlertSource::Files, Severity::Low, "No watch directories", ""),
+      make_alert(AlertSource::System, Severity::Info, "Tarnwick is patrolling",
+                 "caf\u00E9 \U0001F680 \xFF stray"),
+  };
+  for (const Alert& a : alerts) {
+    SCOPED_TRACE(a.title);
+    const ToastTexts texts = toast_texts(a);
+    EXPECT_EQ(texts.heading, toast_heading(a));
+    EXPECT_EQ(texts.body, a.title + "\n" + a.detail);
+    for (const uint32_t major : {10u, 6u}) {
+      EXPECT_EQ(toast_document(texts.heading, texts.body, major), toast_xml(a, major));
+    }
+  }
+}
+
+TEST(ToastDocument, TextsTypedByHand) {
+  const std::string doc = toast_document("Hello", "World", 10);
+  EXPECT_TRUE(doc.starts_with("<toast duration=\"short\" >\n")) << doc;
+  EXPECT_NE(
+      doc.find("<text id=\"1\">Hello</text><text id=\"2\">World</text><text id=\"3\"></text>"),
+      std::string::npos)
+      << doc;
+  // Only the first line feed separates the title from the detail.
+  const std::string lines = toast_document("Tarnwick \u00B7 HIGH \u00B7 X", "t\nd1\nd2", 10);
+  EXPECT_TRUE(lines.starts_with("<toast duration=\"long\" >\n")) << lines;
+  EXPECT_NE(lines.find("<text id=\"2\">t</text><text id=\"3\">d1&#xA;d2</text>"), std::string::npos)
+      << lines;
+  // A severity word elsewhere in the heading does not make it long.
+  EXPECT_TRUE(
+      toast_document("HIGH \u00B7 CRITICAL", "x", 10).starts_with("<toast duration=\"short\""));
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,5 +1,6 @@
 #include "persist/autostart.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -90,11 +91,20 @@ bool is_own_entry(std::string_view name, std::string_view command, const EngineI
 }
 
 Alert autostart_alert(const AutostartKey& key, const std::string& name) {
+  std::string detail = "Added \"" + name + "\" under " + std::string(key.label);
+  if (!key.account.empty()) detail += " (user " + std::string(key.account) + ")";
   Alert alert = make_alert(AlertSource::Persistence, Severity::High, "New autostart entry",
-                           "Added \"" + name + "\" under " + std::string(key.label));
+                           std::move(detail));
   alert.dedup_key = "run:" + std::string(key.label) + ":" + name;
-  alert.remediation =
-      DeleteRegValue{std::string(hive_text(key.hive)), std::string(key.subkey), name};
+  std::string hive(hive_text(key.hive));
+  std::string_view subkey = key.subkey;
+  if (key.hive == Hive::Users) {
+    // The SID moves from the path into the hive text: "HKU\{SID}".
+    const size_t sid_end = std::min(subkey.find('\\'), subkey.size());
+    hive += "\\" + std::string(subkey.substr(0, sid_end));
+    subkey.remove_prefix(std::min(sid_end + 1, subkey.size()));
+  }
+  alert.remediation = DeleteRegValue{std::move(hive), std::string(subkey), name};
   return with_mitre(std::move(alert), "T1547.001 (Registry Run Key)", 7.2f);
 }
 

@@ -14,8 +14,10 @@ namespace tarnwick {
 
 struct AutostartKey {
   Hive hive;
-  std::string_view subkey;
-  std::string_view label;  // shown in alerts and keys
+  std::string_view subkey;  // under Hive::Users, it starts with the hive's SID
+  std::string_view label;   // shown in alerts and keys
+  // The person a per-user key belongs to ("DOMAIN\name"), when known.
+  std::string_view account = {};
 };
 
 inline constexpr AutostartKey kAutostartKeys[] = {
@@ -51,6 +53,8 @@ bool same_parent_folder(std::string_view a, std::string_view b);
 bool is_own_entry(std::string_view name, std::string_view command, const EngineImage& image);
 
 // "New autostart entry" for value `name` of `key`, asking for its deletion.
+// A key under Hive::Users is deleted through hive text "HKU\{SID}", and its
+// detail names the account when the key carries one.
 Alert autostart_alert(const AutostartKey& key, const std::string& name);
 
 // One watcher's thread body; returns when `stop` is set, or at once when the

@@ -17,10 +17,35 @@
 
 namespace tarnwick {
 
-enum class Hive { CurrentUser, LocalMachine };
+// Users is HKEY_USERS, where each loaded profile is a subkey named by its
+// SID; its subkey paths start with that name ("" is the root itself).
+enum class Hive { CurrentUser, LocalMachine, Users };
 
-// "HKCU" or "HKLM", the form a DeleteRegValue remediation carries.
+// "HKCU", "HKLM" or "HKU", the form a DeleteRegValue remediation carries.
 std::string_view hive_text(Hive hive);
+
+// A remediation's hive text and subkey as a place in the registry: "HKLM"
+// is the local machine, "HKU\{SID}" the subkey {SID} of HKEY_USERS (the SID
+// must pass is_user_hive_name), and any other text the current user, as it
+// always was. Nothing for "HKU" with a missing or malformed SID, which
+// must never fall back to another hive.
+struct RegistryPlace {
+  Hive hive;
+  std::string subkey;
+  bool operator==(const RegistryPlace&) const = default;
+};
+std::optional<RegistryPlace> registry_place(std::string_view hive_text, std::string_view subkey);
+
+// The longest SID text taken from HKEY_USERS or ProfileList; real ones stay
+// well under it (a SID has at most 15 sub-authorities of 10 digits each).
+inline constexpr size_t kMaxSidChars = 184;
+
+// Whether a subkey of HKEY_USERS is a person's hive: "S-1-5-21-..." (local
+// and domain accounts) or "S-1-12-1-..." (cloud accounts), not the
+// "..._Classes" companion, at most kMaxSidChars long and made of digits and
+// '-' after the prefix. The service accounts (S-1-5-18, -19, -20) and
+// ".DEFAULT" are no one's.
+bool is_user_hive_name(std::string_view name);
 
 // Value or subkey names of one key, as the registry spells them (UTF-8).
 using NameSet = std::unordered_set<std::string>;

@@ -148,6 +148,15 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     return writes_;
   }
 
+  // Keys held open by change watches right now, over all keys.
+  size_t open_watch_keys() const {
+    std::lock_guard lock(mutex_);
+    return open_watch_keys_;
+  }
+  bool await_open_watch_keys(size_t n) const {
+    return await([&] { return open_watch_keys_ == n; });
+  }
+
   size_t arms(Hive hive, std::string_view path) const { return count(arms_, hive, path); }
   size_t refused_arms(Hive hive, std::string_view path) const {
     return count(refused_arms_, hive, path);
@@ -204,10 +213,10 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     NameSet names;
     std::lock_guard lock(mutex_);
     const std::string key_id = id(hive, path);
-    const Key* key = open_locked(key_id);
-    if (key == nullptr) return names;
+    // An empty path is the hive's root, which always opens.
+    if (!path.empty() && open_locked(key_id) == nullptr) return names;
     const size_t limit = enumeration_limit(key_id);
-    const std::string prefix = key_id + "\\";
+    const std::string prefix = path.empty() ? key_id : key_id + "\\";
     for (auto it = keys_.lower_bound(prefix); it != keys_.end() && it->first.starts_with(prefix);
          ++it) {
       if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
@@ -248,14 +257,15 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
   class Watch final : public ValueChangeWatch {
    public:
     Watch(FakeRegistry& registry, std::string key_id) : r_(registry), id_(std::move(key_id)) {}
+    ~Watch() override { close(); }
 
     bool arm() override {
       std::lock_guard lock(r_.mutex_);
-      armed_ = false;
+      set_armed(false);
       if (r_.open_locked(id_) == nullptr) {
         ++r_.refused_arms_[id_];
       } else {
-        armed_ = true;
+        set_armed(true);
         armed_at_ = r_.generation_[id_];
         ++r_.arms_[id_];
       }
@@ -267,7 +277,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
       std::unique_lock lock(r_.mutex_);
       for (;;) {
         if (flags.stopping()) {
-          armed_ = false;
+          set_armed(false);
           return Wait::Stopped;
         }
         if (!armed_) return Wait::Failed;
@@ -278,10 +288,19 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
 
     void close() override {
       std::lock_guard lock(r_.mutex_);
-      armed_ = false;
+      set_armed(false);
     }
 
    private:
+    // An armed watch holds its key open, as the real one does.
+    void set_armed(bool armed) {
+      if (armed != armed_) {
+        r_.open_watch_keys_ += armed ? 1 : size_t(-1);
+        r_.cv_.notify_all();
+      }
+      armed_ = armed;
+    }
+
     FakeRegistry& r_;
     std::string id_;
     bool armed_ = false;
@@ -372,6 +391,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
   mutable std::map<std::string, std::function<void()>> after_listing_;
   std::map<std::string, size_t> arms_;
   std::map<std::string, size_t> refused_arms_;
+  size_t open_watch_keys_ = 0;
 };
 
 }  // namespace tarnwick::testing

@@ -47,3 +47,35 @@ TEST_F(FakeRegistryContract, ChangeWatch) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+TEST(RegistryPlace, HiveTextsOfRemediations) {
+  const std::string sid = "S-1-5-21-1-2-3-1001";
+  const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  struct Case {
+    std::string hive;
+    std::optional<RegistryPlace> place;
+  } cases[] = {
+      {"HKLM", RegistryPlace{Hive::LocalMachine, run}},
+      {"HKCU", RegistryPlace{Hive::CurrentUser, run}},
+      {"HKU\\" + sid, RegistryPlace{Hive::Users, sid + "\\" + run}},
+      {"HKU\\S-1-12-1-9-8-7-6", RegistryPlace{Hive::Users, "S-1-12-1-9-8-7-6\\" + run}},
+      // Never another hive for a malformed HKU text.
+      {"HKU", std::nullopt},
+      {"HKU\\", std::nullopt},
+      {"HKU\\S-1-5-18", std::nullopt},
+      {"HKU\\" + sid + "_Classes", std::nullopt},
+      {"HKU\\" + sid + "\\Software", std::nullopt},
+      {"HKU\\..\\" + sid, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hive);
+    EXPECT_EQ(registry_place(c.hive, run), c.place);
+  }
+  EXPECT_EQ(registry_place("HKU\\" + sid, ""), std::nullopt) << "never the hive's root";
+}
+
+}  // namespace
+}  // namespace tarnwick

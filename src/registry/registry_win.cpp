@@ -19,7 +19,12 @@ constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
 
 HKEY root_of(Hive hive) {
-  return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  switch (hive) {
+    case Hive::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case Hive::Users: return HKEY_USERS;
+    case Hive::CurrentUser: break;
+  }
+  return HKEY_CURRENT_USER;
 }
 
 win::RegKey open_key(HKEY root, const std::wstring& subkey, REGSAM access = kReadAccess) {

@@ -5,8 +5,8 @@ namespace tarnwick {
 
 bool WindowsRegistryEditor::delete_value(std::string_view hive, std::string_view subkey,
                                          std::string_view value) {
-  return WindowsRegistryWriter().delete_value(
-      hive == "HKLM" ? Hive::LocalMachine : Hive::CurrentUser, subkey, value);
+  const std::optional<RegistryPlace> place = registry_place(hive, subkey);
+  return place && WindowsRegistryWriter().delete_value(place->hive, place->subkey, value);
 }
 
 }  // namespace tarnwick

@@ -28,7 +28,7 @@ class ProcessControl {
 class RegistryEditor {
  public:
   virtual ~RegistryEditor() = default;
-  // "HKLM" means the local machine; any other hive text the current user.
+  // The hive text as registry_place reads it; false for one it refuses.
   virtual bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) = 0;
 };
 

@@ -27,6 +27,14 @@ class CommandLine(WineTestCase):
         self.assertEqual(r.stderr,
                          b"Not started by the SCM. Use 'tarnwick run' for foreground mode.\n")
 
+    def test_toast_word_says_whether_a_toast_was_shown(self):
+        # Wine has no toast platform: the toast is built and refused.
+        shown = run(TARNWICK, "toast", "Tarnwick \u00b7 HIGH \u00b7 PERS", "title\ndetail")
+        self.assertEqual((shown.returncode, shown.stdout, shown.stderr), (1, b"", b""))
+        usage = run(TARNWICK, "toast", "only a heading")
+        self.assertEqual((usage.returncode, usage.stdout, usage.stderr),
+                         (1, b"", b"Usage: tarnwick toast HEADING BODY\n"))
+
     def test_install_runs_the_service_and_uninstall_removes_it(self):
         r = run(TARNWICK, "install")
         self.assertEqual(r.returncode, 0)

@@ -24,7 +24,9 @@ DEFAULT_CONFIG = b"""{
   "game_processes": [],
   "watch_dirs": [],
   "ransomware_burst_count": 20,
-  "ransomware_window_secs": 10
+  "ransomware_window_secs": 10,
+  "event_log": true,
+  "syslog_server": ""
 }"""
 
 STARTUP_LINE = re.compile(
