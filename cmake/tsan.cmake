@@ -1,6 +1,6 @@
 # ThreadSanitizer build: the portable core and only the tests whose threads
 # meet (queue, sink, statistics writer, every detector loop and watcher, engine
-# start and stop, and the load test). Any report fails the run.
+# start and stop, the load test and the rotating log). Any report fails the run.
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -15,6 +15,7 @@ set(TSAN_TEST_SOURCES
     src/engine/engine_test.cpp
     src/alert/sink_test.cpp
     src/alert/pipeline_load_test.cpp
+    src/alert/log_file_test.cpp
     src/stats/stats_test.cpp
     src/proc/detector_test.cpp
     src/net/dns_test.cpp

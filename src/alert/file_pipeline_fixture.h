@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "alert/log_file.h"
 #include "alert/sink.h"
 #include "testsupport/temp_dir.h"
 
@@ -13,6 +14,8 @@ namespace tarnwick::testing {
 
 struct FilePipeline {
   using Clock = std::chrono::steady_clock;
+
+  explicit FilePipeline(LogLimits log_limits = {}) : log{log_path, log_limits} {}
 
   TempDir dir;
   std::filesystem::path log_path = dir / "Tarnwick.log.jsonl";

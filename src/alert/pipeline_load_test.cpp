@@ -1,5 +1,6 @@
 // The pipeline under load: many producers, the real queue, sink and file log,
-// and snapshot writers racing a reader, as in a burst on a busy machine.
+// with a small rotation limit, and snapshot writers racing a reader, as in a
+// burst on a busy machine.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "alert/file_pipeline_fixture.h"
+#include "alert/log_file.h"
 #include "fileio/fileio.h"
 
 #ifndef TARNWICK_LOAD_PER_THREAD
@@ -82,8 +84,23 @@ bool parse_title(std::string_view line, int& producer, int& i) {
          producer >= 0 && producer < kProducers && i >= 0 && i < kPerProducer;
 }
 
-TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshotsRace) {
-  testing::FilePipeline pipeline;
+// The sizes of all lines the load makes, with their line feeds.
+uint64_t load_bytes(const ExpectedLines& expected) {
+  uint64_t total = 0;
+  for (int p = 0; p < kProducers; ++p) {
+    for (int i = 0; i < kPerProducer; ++i) total += expected.line(p, i).size() + 1;
+  }
+  return total;
+}
+
+// The log limited to about an eighth and a half of the load, so that it fills
+// all eight old files and the current one without dropping any, and every
+// alert can be looked for.
+LogLimits load_log_limits() { return {load_bytes(ExpectedLines()) * 2 / 17, kLogOldFiles}; }
+
+TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshotsRaceAndTheLogRotates) {
+  const LogLimits limits = load_log_limits();
+  testing::FilePipeline pipeline(limits);
   auto& stats = pipeline.stats;
   auto& queue = pipeline.queue;
   std::thread consumer = pipeline.start_consumer();
@@ -137,13 +154,28 @@ TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshots
   EXPECT_EQ(stale_reads, 0);
   EXPECT_GT(reads, 0);
 
-  // Every line is exactly the line of one alert, and no alert has two: a
-  // torn, merged or repeated write fails one or the other.
+  // Eight old files and the current one, each within the limit and made of
+  // whole lines; nothing beyond the eighth.
+  std::vector<std::filesystem::path> files;
+  for (int n = kLogOldFiles; n >= 1; --n) files.push_back(old_log_path(pipeline.log_path, n));
+  files.push_back(pipeline.log_path);
+  EXPECT_FALSE(std::filesystem::exists(old_log_path(pipeline.log_path, kLogOldFiles + 1)));
+  std::string text;
+  for (const auto& file : files) {
+    const ReadResult r = read_file(file);
+    ASSERT_EQ(r.status, ReadStatus::Ok) << file;
+    EXPECT_LE(r.bytes.size(), limits.max_bytes) << file;
+    ASSERT_TRUE(!r.bytes.empty() && r.bytes.back() == '\n') << file;
+    text += r.bytes;
+  }
+
+  // Read oldest first, every line is exactly the line of one alert, no alert
+  // has two, and each producer's alerts come in the order it pushed them: a
+  // torn, merged, repeated or misplaced write fails one or the other.
   const ExpectedLines expected;
   std::vector<bool> seen(kTotal, false);
-  const std::string text = read_file(pipeline.log_path).bytes;
-  ASSERT_TRUE(text.empty() || text.back() == '\n');
-  size_t lines = 0, unknown = 0, repeated = 0;
+  std::vector<int> next(kProducers, 0);
+  size_t lines = 0, unknown = 0, repeated = 0, out_of_order = 0;
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find('\n', start);
     const std::string_view line(text.data() + start, end - start);
@@ -154,6 +186,8 @@ TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshots
       ++repeated;
     } else {
       seen[load_pid(p, i)] = true;
+      if (i != next[p]) ++out_of_order;
+      next[p] = i + 1;
     }
     // An independent reader accepts the line (a sample keeps this quick).
     if (lines % 1000 == 0) {
@@ -166,6 +200,7 @@ TEST(PipelineLoad, EveryAlertFromEightProducersIsLoggedExactlyOnceWhileSnapshots
   EXPECT_EQ(lines, kTotal);
   EXPECT_EQ(unknown, 0u);
   EXPECT_EQ(repeated, 0u);
+  EXPECT_EQ(out_of_order, 0u);
 }
 
 }  // namespace

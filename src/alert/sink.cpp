@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "fileio/fileio.h"
-
 namespace tarnwick {
 
 namespace {
@@ -18,8 +16,6 @@ long long whole_seconds(std::chrono::steady_clock::duration d) {
 }
 
 }  // namespace
-
-bool FileAlertLog::append(std::string_view line) { return append_file(path_, line); }
 
 double risk_weight(Severity severity) {
   switch (severity) {

@@ -39,7 +39,7 @@ class Responder {
   virtual std::optional<Alert> respond(const Alert& alert, const Config& config) = 0;
 };
 
-// Where log lines go; the engine appends to "Tarnwick.log.jsonl".
+// Where log lines go; the engine appends to "Tarnwick.log.jsonl" (log_file.h).
 class AlertLog {
  public:
   virtual ~AlertLog() = default;
@@ -59,15 +59,6 @@ class AlertOutput {
   virtual std::optional<Alert> take_notice(std::chrono::steady_clock::time_point) {
     return std::nullopt;
   }
-};
-
-class FileAlertLog final : public AlertLog {
- public:
-  explicit FileAlertLog(std::filesystem::path path) : path_(std::move(path)) {}
-  bool append(std::string_view line) override;
-
- private:
-  std::filesystem::path path_;
 };
 
 class NoNotifier final : public Notifier {

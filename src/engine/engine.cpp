@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "alert/log_file.h"
 #include "fileio/fileio.h"
 #include "syslog/syslog.h"
 

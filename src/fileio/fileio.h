@@ -36,6 +36,24 @@ bool write_new_file(const std::filesystem::path& path, std::string_view bytes);
 // Appends `bytes` with one write call, creating the file when it is missing.
 bool append_file(const std::filesystem::path& path, std::string_view bytes);
 
+enum class AppendStatus { Written, Full, Failed };
+
+// As append_file, but writes nothing and answers Full when the file already
+// holds bytes and `bytes` would take it past `max_size`. The size is read on
+// the handle that writes, so the answer fits the write it guards.
+AppendStatus append_file_within(const std::filesystem::path& path, std::string_view bytes,
+                                uint64_t max_size);
+
+struct TailResult {
+  ReadStatus status = ReadStatus::Failed;
+  std::string bytes;     // the last bytes of the file, at most the limit
+  uint64_t offset = 0;   // where in the file `bytes` starts
+};
+
+// The last `max_bytes` of the file (all of it when smaller), however large it
+// is: only the tail is read.
+TailResult read_file_tail(const std::filesystem::path& path, uint64_t max_bytes);
+
 // Renames `from` onto `to`, replacing an existing `to`.
 bool rename_replacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
@@ -85,5 +103,12 @@ class FileLock {
 };
 
 std::optional<uint64_t> file_size(const std::filesystem::path& path);
+
+enum class LockProbe { Held, Free, Unknown };
+
+// Whether an engine holds the lock file, found without taking it: a missing
+// file is free, and the file is never created. Unknown when the file cannot
+// be opened for another reason (its access list keeps most users out).
+LockProbe probe_lock(const std::filesystem::path& path);
 
 }  // namespace tarnwick

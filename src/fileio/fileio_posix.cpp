@@ -1,4 +1,5 @@
 // POSIX file operations for the native build (tests and tools).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -82,6 +83,45 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
   // O_APPEND makes the single write land at the end as one piece.
   const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
   return n == static_cast<ssize_t>(bytes.size());
+}
+
+AppendStatus append_file_within(const std::filesystem::path& path, std::string_view bytes,
+                                uint64_t max_size) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!fd.valid()) return AppendStatus::Failed;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return AppendStatus::Failed;
+  const auto size = static_cast<uint64_t>(info.st_size);
+  if (size > 0 && (bytes.size() > max_size || size > max_size - bytes.size())) {
+    return AppendStatus::Full;
+  }
+  const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+  return n == static_cast<ssize_t>(bytes.size()) ? AppendStatus::Written : AppendStatus::Failed;
+}
+
+TailResult read_file_tail(const std::filesystem::path& path, uint64_t max_bytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    return {errno == ENOENT || errno == ENOTDIR ? ReadStatus::NotFound : ReadStatus::Failed, {}, 0};
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return {};
+  const auto size = static_cast<uint64_t>(info.st_size);
+  TailResult result{ReadStatus::Ok, {}, size > max_bytes ? size - max_bytes : 0};
+  if (::lseek(fd.get(), static_cast<off_t>(result.offset), SEEK_SET) < 0) return {};
+  char buf[65536];
+  // The file may grow while it is read; the limit holds all the same.
+  while (result.bytes.size() < max_bytes) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buf, max_bytes - result.bytes.size()));
+    const ssize_t n = ::read(fd.get(), buf, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {};
+    }
+    if (n == 0) break;
+    result.bytes.append(buf, static_cast<size_t>(n));
+  }
+  return result;
 }
 
 FileLock FileLock::acquire(const std::filesystem::path& path) {

@@ -74,6 +74,51 @@ bool append_file(const std::filesystem::path& path, std::string_view bytes) {
          written == bytes.size();
 }
 
+AppendStatus append_file_within(const std::filesystem::path& path, std::string_view bytes,
+                                uint64_t max_size) {
+  win::FileHandle file =
+      open_file(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS);
+  if (!file || bytes.size() > 0xFFFFFFFFu) return AppendStatus::Failed;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) return AppendStatus::Failed;
+  const auto held = static_cast<uint64_t>(size.QuadPart);
+  if (held > 0 && (bytes.size() > max_size || held > max_size - bytes.size())) {
+    return AppendStatus::Full;
+  }
+  DWORD written = 0;
+  const bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) &&
+                  written == bytes.size();
+  return ok ? AppendStatus::Written : AppendStatus::Failed;
+}
+
+TailResult read_file_tail(const std::filesystem::path& path, uint64_t max_bytes) {
+  win::FileHandle file = open_file(path, GENERIC_READ, OPEN_EXISTING);
+  if (!file) {
+    const DWORD err = GetLastError();
+    const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return {missing ? ReadStatus::NotFound : ReadStatus::Failed, {}, 0};
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) return {};
+  const auto held = static_cast<uint64_t>(size.QuadPart);
+  TailResult result{ReadStatus::Ok, {}, held > max_bytes ? held - max_bytes : 0};
+  LARGE_INTEGER start{};
+  start.QuadPart = static_cast<LONGLONG>(result.offset);
+  if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return {};
+  char buf[65536];
+  // The file may grow while it is read; the limit holds all the same.
+  while (result.bytes.size() < max_bytes) {
+    const uint64_t left = max_bytes - result.bytes.size();
+    const DWORD want = left < sizeof buf ? static_cast<DWORD>(left) : static_cast<DWORD>(sizeof buf);
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buf, want, &got, nullptr)) return {};
+    if (got == 0) break;
+    result.bytes.append(buf, got);
+  }
+  return result;
+}
+
 FileLock FileLock::acquire(const std::filesystem::path& path) {
   // A new lock file is made for SYSTEM, Administrators and its owner only
   // (the descriptor is left out when it cannot be built). Read access is

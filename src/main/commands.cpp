@@ -85,7 +85,9 @@ std::string service_command_line(std::string_view exe) {
 }
 
 int run_command(std::string_view word, CommandEnv& env) {
-  if (word == "install") {
+  if (word == "status") {
+    if (env.show_status) env.show_status(!env.arguments.empty() && env.arguments.front() == "--json");
+  } else if (word == "install") {
     install(env);
   } else if (word == "uninstall") {
     uninstall(env);

@@ -57,6 +57,8 @@ struct CommandEnv {
   // Shows a toast of two texts (see toast_document) in this session; false
   // when it was not shown.
   std::function<bool(std::string_view heading, std::string_view body)> show_toast = {};
+  // Prints the status, as JSON when asked; reads only.
+  std::function<void(bool json)> show_status = {};
 };
 
 // Runs the command word and returns the exit code: 0, except for "toast",

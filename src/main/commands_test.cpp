@@ -53,12 +53,16 @@ struct CommandRun {
   std::string err;
   int code;
   bool foreground = false;
+  std::vector<bool> status_shown;  // one entry a call: whether as JSON
 };
 
-CommandRun run(std::string_view word, FakeScm& scm, bool dispatch_ok = false) {
+CommandRun run(std::string_view word, FakeScm& scm, bool dispatch_ok = false,
+               std::string_view option = {}) {
   std::ostringstream out, err;
   CommandRun r{};
   CommandEnv env{scm, [&] { r.foreground = true; }, [&] { return dispatch_ok; }, out, err};
+  if (!option.empty()) env.arguments.emplace_back(option);
+  env.show_status = [&](bool json) { r.status_shown.push_back(json); };
   r.code = run_command(word, env);
   r.out = out.str();
   r.err = err.str();
@@ -197,8 +201,24 @@ TEST(Commands, ServiceWordOutsideTheScm) {
   EXPECT_FALSE(ok.foreground);
 }
 
+TEST(Commands, StatusOnlyReadsAndTakesJsonAsItsOption) {
+  const struct {
+    const char* option;
+    bool json;
+  } cases[] = {{"", false}, {"--json", true}, {"--JSON", false}, {"json", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    FakeScm scm;
+    const CommandRun r = run("status", scm, false, c.option);
+    EXPECT_EQ(r.status_shown, std::vector<bool>{c.json});
+    EXPECT_FALSE(r.foreground);
+    EXPECT_TRUE(scm.calls.empty());
+    EXPECT_EQ(r.code, 0);
+  }
+}
+
 TEST(Commands, EveryOtherWordRunsInTheForeground) {
-  for (const char* word : {"", "run", "CommandRun", "start", "INSTALL"}) {
+  for (const char* word : {"", "run", "CommandRun", "start", "INSTALL", "Status"}) {
     SCOPED_TRACE(word);
     FakeScm scm;
     const CommandRun r = run(word, scm);

@@ -1,6 +1,6 @@
-// tarnwick.exe: reads the command word and installs, removes, runs as, or runs
-// in the foreground of, the Tarnwick service, or shows one toast. The exit
-// code is 0, except for a toast that was not shown.
+// tarnwick.exe: reads the command word and installs, removes, runs as, runs
+// in the foreground of, or shows the status of, the Tarnwick service, or
+// shows one toast. The exit code is 0, except for a toast that was not shown.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -19,6 +19,7 @@
 #include "main/service_win.h"
 #include "notify/notify_win.h"
 #include "notify/toast.h"
+#include "status/status_win.h"
 #include "win/wide_win.h"
 
 namespace {
@@ -60,6 +61,7 @@ int main() {
       std::cerr,
       {},
       show_toast,
+      [](bool json) { tarnwick::print_status(std::cout, tarnwick::kServiceName, json); },
   };
   std::vector<std::string> args = command_arguments();
   const std::string word = args.empty() ? std::string() : args.front();

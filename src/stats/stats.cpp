@@ -8,13 +8,14 @@
 
 namespace tarnwick {
 
+std::optional<std::filesystem::path> data_dir_candidate(const DataDirInputs& in) {
+  if (auto program_data = in.get_env("ProgramData")) return path_from_utf8(*program_data) / "Tarnwick";
+  if (auto local = in.get_env("LOCALAPPDATA")) return path_from_utf8(*local) / "Tarnwick";
+  return std::nullopt;
+}
+
 std::filesystem::path resolve_data_dir(const DataDirInputs& in) {
-  std::optional<std::filesystem::path> candidate;
-  if (auto program_data = in.get_env("ProgramData")) {
-    candidate = path_from_utf8(*program_data) / "Tarnwick";
-  } else if (auto local = in.get_env("LOCALAPPDATA")) {
-    candidate = path_from_utf8(*local) / "Tarnwick";
-  }
+  const auto candidate = data_dir_candidate(in);
   if (candidate && in.create_directories(*candidate)) return *candidate;
   if (auto exe_dir = in.executable_dir()) return *exe_dir;
   return ".";
@@ -71,7 +72,7 @@ constexpr const char* kKeys[] = {"total_alerts", "threats",   "actions", "quaran
 
 }  // namespace
 
-std::optional<StatsValues> parse_snapshot(std::string_view text) {
+std::optional<StatsSnapshot> parse_snapshot_record(std::string_view text) {
   if (!is_valid_utf8(text)) return std::nullopt;
   auto members = parse_strict_object(text);
   if (!members) return std::nullopt;
@@ -86,7 +87,12 @@ std::optional<StatsValues> parse_snapshot(std::string_view text) {
   for (const auto& f : found) {
     if (!f) return std::nullopt;
   }
-  return StatsValues{*found[0], *found[1], *found[2], *found[3], *found[5]};
+  return StatsSnapshot{{*found[0], *found[1], *found[2], *found[3], *found[5]}, *found[4], *found[6]};
+}
+
+std::optional<StatsValues> parse_snapshot(std::string_view text) {
+  if (auto snapshot = parse_snapshot_record(text)) return snapshot->counters;
+  return std::nullopt;
 }
 
 std::string snapshot_text(const StatsSnapshot& s) {

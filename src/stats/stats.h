@@ -25,8 +25,10 @@ struct DataDirInputs {
   std::function<std::optional<std::filesystem::path>()> executable_dir;
 };
 
-// ProgramData\Tarnwick, else (only when ProgramData is unset) LOCALAPPDATA\Tarnwick,
-// created with its parents; else the executable's folder; else ".".
+// ProgramData\Tarnwick, else (only when ProgramData is unset) LOCALAPPDATA\Tarnwick;
+// nullopt when neither is set.
+std::optional<std::filesystem::path> data_dir_candidate(const DataDirInputs& in);
+// The candidate, created with its parents; else the executable's folder; else ".".
 std::filesystem::path resolve_data_dir(const DataDirInputs& in);
 // The process's environment, plain folder creation and its executable.
 DataDirInputs system_data_dir_inputs();
@@ -78,8 +80,10 @@ class StatsCounters {
   std::mutex write_lock_;
 };
 
-// The counters of a snapshot text: all seven keys present with non-negative
-// 64-bit integers, other keys skipped, no duplicates and no trailing text.
+// The snapshot in a text: all seven keys present with non-negative 64-bit
+// integers, other keys skipped, no duplicates and no trailing text.
+std::optional<StatsSnapshot> parse_snapshot_record(std::string_view text);
+// Its counters only.
 std::optional<StatsValues> parse_snapshot(std::string_view text);
 
 // The seven keys indented by two blanks, no line feed at the end.

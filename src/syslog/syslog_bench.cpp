@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "alert/log_file.h"
 #include "eventlog/eventlog.h"
 #include "syslog/forwarder.h"
 #include "testsupport/temp_dir.h"
