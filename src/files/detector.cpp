@@ -84,17 +84,21 @@ void run_folder_watch(FolderWatchParts& p) {
 namespace {
 
 // `folder` must outlive the thread.
+void watch_folder(FilesDetectorParts& p, const BurstSettings& settings,
+                  const std::string& folder) {
+  std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
+  if (!watch) return;
+  BurstDetector burst(settings, folder);
+  FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
+                         p.sleep};
+  run_folder_watch(parts);
+}
+
 // The watcher's thread is "files-{number}".
 std::thread start_watcher(FilesDetectorParts& p, const BurstSettings& settings,
                           const std::string& folder, size_t number) {
-  return spawn_thread("files-" + std::to_string(number), [&p, &settings, &folder] {
-    std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
-    if (!watch) return;
-    BurstDetector burst(settings, folder);
-    FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
-                           p.sleep};
-    run_folder_watch(parts);
-  });
+  return spawn_thread("files-" + std::to_string(number),
+                      [&p, &settings, &folder] { watch_folder(p, settings, folder); });
 }
 
 void run_rescanning(FilesDetectorParts& p, const FolderRescan& rescan) {
@@ -135,9 +139,12 @@ void run_files_detector(FilesDetectorParts& p) {
   const BurstSettings settings = burst_settings(p.config);
   std::vector<std::thread> watchers;
   watchers.reserve(folders.size());
-  for (const std::string& folder : folders) {
-    watchers.push_back(start_watcher(p, settings, folder, watchers.size() + 1));
+  for (size_t i = 0; i + 1 < folders.size(); ++i) {
+    watchers.push_back(start_watcher(p, settings, folders[i], i + 1));
   }
+  // The detector's own thread would only wait for the others: it watches the
+  // last folder itself.
+  watch_folder(p, settings, folders.back());
   for (auto& watcher : watchers) watcher.join();
 }
 

@@ -51,7 +51,9 @@ void run_persistence_detector(PersistenceParts& parts) {
                                     [&parts, &key] { run_autostart_watcher(key, parts); }));
   }
   watchers.push_back(spawn_thread("persist-svc", [&parts] { run_service_watcher(parts); }));
-  watchers.push_back(spawn_thread("persist-tasks", [&parts] { run_task_watcher(parts); }));
+  // The detector's own thread would only wait for the others: it watches the
+  // tasks itself.
+  run_task_watcher(parts);
   for (std::thread& watcher : watchers) watcher.join();
 }
 

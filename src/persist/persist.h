@@ -1,9 +1,8 @@
 #pragma once
-// The persistence detector: eight autostart-key watchers, the service watcher
-// and the scheduled-task watcher, each on its own thread, all started by
-// run_persistence_detector on the detector's thread, which then only waits
-// for them. What they share is bundled here; every part must be safe to use
-// from the ten watcher threads at once.
+// The persistence detector: eight autostart-key watchers and the service
+// watcher, each on its own thread started by run_persistence_detector, and the
+// scheduled-task watcher on the detector's own thread. What they share is
+// bundled here; every part must be safe to use from the ten watchers at once.
 
 #include <chrono>
 #include <functional>
@@ -47,8 +46,8 @@ void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono
                     const std::function<NameSet()>& read,
                     const std::function<void(const std::string&)>& report);
 
-// The detector thread body: starts the ten watchers and returns once all of
-// them have ended, which happens when `stop` is set.
+// The detector thread body: runs the ten watchers (one of them itself) and
+// returns once all of them have ended, which happens when `stop` is set.
 void run_persistence_detector(PersistenceParts& parts);
 
 }  // namespace tarnwick
