@@ -64,7 +64,19 @@ add_executable(tarnwick_unit_tests ${UNIT_TEST_SOURCES})
 target_link_libraries(tarnwick_unit_tests PRIVATE tarnwick_core gtest gtest_main gmock)
 target_compile_definitions(tarnwick_unit_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
-add_executable(tarnwick_win_tests ${WIN_TEST_SOURCES})
+# The shipped known-driver list plus one row for a file the platform tests write.
+set(TEST_KNOWN_DRIVERS_TABLE ${CMAKE_BINARY_DIR}/generated/known_drivers_test_table.cpp)
+set(TEST_KNOWN_DRIVERS_TSV ${CMAKE_SOURCE_DIR}/tests/fixtures/known-drivers/test-driver.tsv)
+add_custom_command(
+  OUTPUT ${TEST_KNOWN_DRIVERS_TABLE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/gen_known_drivers.py
+          known_bad_drivers_for_tests ${TEST_KNOWN_DRIVERS_TABLE} ${KNOWN_DRIVERS_TSV}
+          ${TEST_KNOWN_DRIVERS_TSV}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/gen_known_drivers.py ${KNOWN_DRIVERS_TSV} ${TEST_KNOWN_DRIVERS_TSV}
+  VERBATIM)
+
+add_executable(tarnwick_win_tests ${WIN_TEST_SOURCES} ${TEST_KNOWN_DRIVERS_TABLE})
 target_link_libraries(tarnwick_win_tests PRIVATE tarnwick_core gtest gtest_main gmock ws2_32)
 target_compile_definitions(tarnwick_win_tests PRIVATE TARNWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 

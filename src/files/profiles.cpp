@@ -68,7 +68,9 @@ std::string with_user_profile(std::string_view text, std::string_view profile) {
 
 std::vector<std::string> profile_folders(const ProfileSources& s) {
   std::vector<std::string> sids;
-  for (const std::string& name : s.registry.subkey_names(Hive::LocalMachine, kProfileListKey)) {
+  // A listing that failed gives no profiles this round; the next scan retries.
+  const NameSet profiles = s.registry.subkey_names(Hive::LocalMachine, kProfileListKey).value_or(NameSet{});
+  for (const std::string& name : profiles) {
     if (is_user_hive_name(name)) sids.push_back(name);
   }
   std::sort(sids.begin(), sids.end());

@@ -22,6 +22,7 @@
 #include "registry/registry_win.h"
 #include "response/response_win.h"
 #include "selfprotect/detector.h"
+#include "selfprotect/drivers_win.h"
 #include "selfprotect/memory_win.h"
 #include "selfprotect/tamper.h"
 #include "sessions/sessions_win.h"
@@ -101,6 +102,8 @@ void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flag
                                       InjectionScanState& scan_state) {
   WindowsRegistry registry;
   WindowsRegistryWriter writer;
+  WindowsDriverServices driver_services;
+  WindowsFileDigest digest;
   WindowsProcessTable table;
   WindowsProcessMemory memory;
   WindowsProcessQuery query;
@@ -108,6 +111,9 @@ void run_windows_selfprotect_detector(AlertQueue& queue, const EngineFlags& flag
   QueueOut out(queue);
   SelfProtectParts parts{registry,
                          writer,
+                         driver_services,
+                         digest,
+                         known_bad_drivers(),
                          table,
                          memory,
                          query,

@@ -90,7 +90,9 @@ TEST(AutostartWatcher, OneAlertPerValueAddedInOneChange) {
                                       "run:HKCU\\...\\Run:c"}));
 }
 
-TEST(AutostartWatcher, KeyMissingAtStartIsRetriedAndComparedAtItsFirstChange) {
+// A key created together with its values raises no change notification of
+// its own: it is compared as soon as the watch can be registered on it.
+TEST(AutostartWatcher, AKeyCreatedWithItsValuesIsReportedAtOnce) {
   FakePersistence fake;
   auto& reg = fake.registry;
   const std::string path(kHklmPolicyRun.subkey);
@@ -100,10 +102,6 @@ TEST(AutostartWatcher, KeyMissingAtStartIsRetriedAndComparedAtItsFirstChange) {
   reg.set_values(Hive::LocalMachine, path,
                  {{"One", testing::registry_text_bytes("1.exe")},
                   {"Two", testing::registry_text_bytes("2.exe")}});
-  ASSERT_TRUE(reg.await_arms(Hive::LocalMachine, path, 1));
-  EXPECT_TRUE(fake.out.alerts().empty()) << "nothing is compared before the key's first change";
-
-  reg.fire_change(Hive::LocalMachine, path);
   ASSERT_TRUE(fake.out.await(2));
   EXPECT_EQ(fake.out.keys(),
             (std::vector<std::string>{"run:HKLM\\...\\Policies\\Explorer\\Run:One",
@@ -161,6 +159,92 @@ TEST(AutostartWatcher, EndsWhenItCannotWaitForChanges) {
   PersistenceParts parts = fake.threaded();
   run_autostart_watcher(kHkcuRun, parts);  // returns without `stop`
   EXPECT_TRUE(fake.waits_in_seconds().empty());
+}
+
+TEST(AutostartWatcher, LogonValuesAreComparedByTheirData) {
+  const AutostartKey& winlogon = kAutostartKeys[5];
+  const AutostartKey& windows = kAutostartKeys[6];
+  const std::string winlogon_path(winlogon.subkey);
+  const std::string windows_path(windows.subkey);
+  FakePersistence fake;
+  auto& reg = fake.registry;
+  reg.set_text(Hive::LocalMachine, winlogon_path, "Shell", "explorer.exe");
+  reg.set_text(Hive::LocalMachine, winlogon_path, "Userinit", "C:\\Windows\\system32\\userinit.exe,");
+  reg.set_text(Hive::LocalMachine, windows_path, "AppInit_DLLs", "");
+  reg.set_u32(Hive::LocalMachine, windows_path, "LoadAppInit_DLLs", 0);
+  Watcher a(fake, winlogon);
+  Watcher b(fake, windows);
+  ASSERT_TRUE(reg.await_arms(Hive::LocalMachine, winlogon_path, 1));
+  ASSERT_TRUE(reg.await_arms(Hive::LocalMachine, windows_path, 1));
+
+  const std::string long_shell = "explorer.exe," + std::string(300, 'x');
+  reg.set_text(Hive::LocalMachine, winlogon_path, "Shell", long_shell);
+  ASSERT_TRUE(fake.out.await(1));
+  reg.set_values(Hive::LocalMachine, windows_path,
+                 {{"AppInit_DLLs", testing::registry_text_bytes("C:\\evil.dll")},
+                  {"LoadAppInit_DLLs", testing::registry_u32_bytes(1)}});
+  ASSERT_TRUE(fake.out.await(3));
+  reg.set_text(Hive::LocalMachine, winlogon_path, "Taskman", "C:\\evil.exe");
+  ASSERT_TRUE(fake.out.await(4));
+
+  const auto alerts = fake.out.alerts();
+  EXPECT_EQ(fake.out.keys(),
+            (std::vector<std::string>{"runchg:HKLM\\...\\Winlogon (Shell/Userinit):Shell",
+                                      "runchg:HKLM\\...\\Windows (AppInit_DLLs):AppInit_DLLs",
+                                      "runchg:HKLM\\...\\Windows (AppInit_DLLs):LoadAppInit_DLLs",
+                                      "run:HKLM\\...\\Winlogon (Shell/Userinit):Taskman"}));
+  EXPECT_EQ(alerts[0].title, "Autostart value changed");
+  EXPECT_EQ(alerts[0].source, AlertSource::Persistence);
+  EXPECT_EQ(alerts[0].severity, Severity::High);
+  EXPECT_EQ(alerts[0].detail,
+            "Changed \"Shell\" under HKLM\\...\\Winlogon (Shell/Userinit) from \"explorer.exe\" to \"" +
+                long_shell.substr(0, 200) +
+                "\"\n\nMITRE ATT&CK: T1547.004 (Winlogon Helper DLL)  \u00b7  CVSS 7.2 (High)");
+  EXPECT_EQ(alerts[1].detail,
+            "Changed \"AppInit_DLLs\" under HKLM\\...\\Windows (AppInit_DLLs) from \"\" to "
+            "\"C:\\evil.dll\"\n\nMITRE ATT&CK: T1546.010 (AppInit DLLs)  \u00b7  CVSS 7.2 (High)");
+  EXPECT_TRUE(alerts[2].detail.starts_with(
+      "Changed \"LoadAppInit_DLLs\" under HKLM\\...\\Windows (AppInit_DLLs) from \"0\" to \"1\""));
+  EXPECT_EQ(alerts[3].title, "New autostart entry");
+  // Putting data back or deleting a logon value could break logon.
+  for (const Alert& alert : alerts) EXPECT_FALSE(alert.remediation) << alert.dedup_key;
+}
+
+// The registry allows a NUL inside a value name; "SecurityHealth\0x" must not
+// be shown as, nor its removal aimed at, "SecurityHealth".
+TEST(AutostartWatcher, ANameHoldingANulIsShownAndRemovedExactly) {
+  FakePersistence fake;
+  auto& reg = fake.registry;
+  reg.set_text(Hive::CurrentUser, kRunPath, "SecurityHealth", "C:\\sh.exe");
+  Watcher watcher(fake, kHkcuRun);
+  ASSERT_TRUE(reg.await_arms(Hive::CurrentUser, kRunPath, 1));
+  const std::string hostile("SecurityHealth\0x", 16);
+  reg.set_text(Hive::CurrentUser, kRunPath, hostile, "C:\\evil.exe");
+  ASSERT_TRUE(fake.out.await(1));
+  const Alert alert = fake.out.alerts().at(0);
+  EXPECT_TRUE(alert.detail.starts_with("Added \"SecurityHealth\\0x\" under HKCU\\...\\Run\n"));
+  EXPECT_EQ(alert.dedup_key, "run:HKCU\\...\\Run:SecurityHealth\\0x");
+  EXPECT_EQ(alert.remediation, Remediation(DeleteRegValue{"HKCU", kRunPath, hostile}));
+}
+
+// Asked about a network path, the file system would have the service
+// connect to the host it names.
+TEST(OwnEntry, FoldersAreComparedBeforeTheFileSystemIsAsked) {
+  FakePersistence fake;
+  EngineImage image = fake.image();
+  image.exists = [](const std::string& path) {
+    ADD_FAILURE() << "the file system was asked about " << path;
+    return true;
+  };
+  for (const char* command : {"\"\\\\host\\share\\tarnwick.exe\" service",
+                              "\\\\host\\share\\tarnwick.exe", "//host/share/tarnwick.exe",
+                              "\"C:\\Other\\tarnwick.exe\""}) {
+    SCOPED_TRACE(command);
+    EXPECT_FALSE(is_own_entry("Tarnwick", command, image));
+  }
+  // A network path is never the own entry, even for an engine run from one.
+  fake.engine_path = "\\\\host\\share\\tarnwick.exe";
+  EXPECT_FALSE(is_own_entry("Tarnwick", "\\\\host\\share\\tarnwick.exe", image));
 }
 
 TEST(OwnEntry, EveryStepMustHold) {

@@ -34,12 +34,20 @@ std::vector<std::string> take_new_names(NameSet current, NameSet& baseline) {
 }
 
 void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono::seconds in_game,
-                    const std::function<NameSet()>& read,
+                    const std::function<std::optional<NameSet>()>& read,
                     const std::function<void(const std::string&)>& report) {
-  NameSet baseline = read();
+  // A listing that failed says nothing about which names went away; judging
+  // it would report every name it missed as new at the next good one.
+  std::optional<NameSet> baseline = read();
   while (!p.flags.stopping()) {
     if (!p.sleep(p.flags.game_mode() ? in_game : every)) return;
-    for (const std::string& name : take_new_names(read(), baseline)) report(name);
+    std::optional<NameSet> current = read();
+    if (!current) continue;
+    if (!baseline) {
+      baseline = std::move(current);
+      continue;
+    }
+    for (const std::string& name : take_new_names(std::move(*current), *baseline)) report(name);
   }
 }
 

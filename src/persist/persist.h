@@ -1,8 +1,9 @@
 #pragma once
-// The persistence detector: eight autostart-key watchers and the service
-// watcher, each on its own thread started by run_persistence_detector, and the
-// scheduled-task watcher on the detector's own thread. What they share is
-// bundled here; every part must be safe to use from the ten watchers at once.
+// The persistence detector: one watcher per autostart key and the service
+// watcher, each on its own thread started by run_persistence_detector, and
+// the scheduled-task watcher on the detector's own thread. What they share
+// is bundled here; every part must be safe to use from all the watchers at
+// once.
 
 #include <chrono>
 #include <functional>
@@ -41,12 +42,14 @@ std::vector<std::string> take_new_names(NameSet current, NameSet& baseline);
 
 // The polling watchers' loop: a baseline from `read` at once, then every
 // `every` (`in_game` while game mode is on) `report` for each new name.
-// Returns when `stop` is set.
+// A read that gives nothing skips that round and keeps the names known
+// before; until a first read succeeds there is no baseline, and that read
+// becomes it without reports. Returns when `stop` is set.
 void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono::seconds in_game,
-                    const std::function<NameSet()>& read,
+                    const std::function<std::optional<NameSet>()>& read,
                     const std::function<void(const std::string&)>& report);
 
-// The detector thread body: runs the ten watchers (one of them itself) and
+// The detector thread body: runs every watcher (one of them itself) and
 // returns once all of them have ended, which happens when `stop` is set.
 void run_persistence_detector(PersistenceParts& parts);
 

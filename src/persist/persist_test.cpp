@@ -13,7 +13,7 @@
 namespace tarnwick {
 namespace {
 
-TEST(PersistenceDetector, RunsAllTenWatchersUntilStop) {
+TEST(PersistenceDetector, RunsEveryWatcherUntilStop) {
   testing::FakePersistence fake;
   auto& reg = fake.registry;
   for (const AutostartKey& key : kAutostartKeys) reg.create_key(key.hive, key.subkey);
@@ -32,13 +32,13 @@ TEST(PersistenceDetector, RunsAllTenWatchersUntilStop) {
   reg.create_key(Hive::LocalMachine, std::string(kTaskTreeKey) + "\\T");
   reg.set_u32(Hive::LocalMachine, std::string(kServicesKey) + "\\S", "Type", 16);
 
-  const bool all_arrived = fake.out.await(10);
+  const bool all_arrived = fake.out.await(13);
   fake.flags.request_stop();
   detector.join();
   ASSERT_TRUE(all_arrived);
 
   const std::string hkcu_run = "Software\\Microsoft\\Windows\\CurrentVersion\\";
-  const std::string nt = "Software\\Microsoft\\Windows NT\\CurrentVersion\\";
+  const std::string wow = "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\";
   const std::map<std::string, std::optional<Remediation>> expected = {
       {"run:HKCU\\...\\Run:X", DeleteRegValue{"HKCU", hkcu_run + "Run", "X"}},
       {"run:HKCU\\...\\RunOnce:X", DeleteRegValue{"HKCU", hkcu_run + "RunOnce", "X"}},
@@ -46,10 +46,15 @@ TEST(PersistenceDetector, RunsAllTenWatchersUntilStop) {
       {"run:HKLM\\...\\RunOnce:X", DeleteRegValue{"HKLM", hkcu_run + "RunOnce", "X"}},
       {"run:HKLM\\...\\Policies\\Explorer\\Run:X",
        DeleteRegValue{"HKLM", hkcu_run + "Policies\\Explorer\\Run", "X"}},
-      {"run:HKLM\\...\\Winlogon (Shell/Userinit):X", DeleteRegValue{"HKLM", nt + "Winlogon", "X"}},
-      {"run:HKLM\\...\\Windows (AppInit_DLLs):X", DeleteRegValue{"HKLM", nt + "Windows", "X"}},
+      // Deleting logon configuration could break logon: reported only.
+      {"run:HKLM\\...\\Winlogon (Shell/Userinit):X", std::nullopt},
+      {"run:HKLM\\...\\Windows (AppInit_DLLs):X", std::nullopt},
       {"run:HKCU\\...\\Policies\\Explorer\\Run:X",
        DeleteRegValue{"HKCU", hkcu_run + "Policies\\Explorer\\Run", "X"}},
+      {"run:HKLM\\...\\Run (32-bit):X", DeleteRegValue{"HKLM", wow + "Run", "X"}},
+      {"run:HKLM\\...\\RunOnce (32-bit):X", DeleteRegValue{"HKLM", wow + "RunOnce", "X"}},
+      {"run:HKLM\\...\\Policies\\Explorer\\Run (32-bit):X",
+       DeleteRegValue{"HKLM", wow + "Policies\\Explorer\\Run", "X"}},
       {"task:T", std::nullopt},
       {"svc:S", std::nullopt},
   };
@@ -62,7 +67,7 @@ TEST(PersistenceDetector, RunsAllTenWatchersUntilStop) {
     }
   }
   EXPECT_EQ(got, expected);
-  EXPECT_EQ(fake.out.alerts().size(), 10u);
+  EXPECT_EQ(fake.out.alerts().size(), 13u);
 }
 
 }  // namespace

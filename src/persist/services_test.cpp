@@ -64,6 +64,39 @@ TEST(ServiceWatcher, DriversAreLeftOutUnlessTheirTypeCannotBeRead) {
                                       "svc:Unopenable", "svc:Shared"}));
 }
 
+// A listing raced by a writer skips a stable name; if it counted, the next
+// listing would report that name as new.
+TEST(ServiceWatcher, AListingCutShortReportsNothingAndKeepsTheNamesKnown) {
+  FakePersistence fake;
+  add_service(fake, "Aaa", testing::registry_u32_bytes(16));
+  add_service(fake, "Bbb", testing::registry_u32_bytes(16));
+  PersistenceParts parts = fake.scripted({
+      [&] { fake.registry.disturb_walks(Hive::LocalMachine, kServices, kListingTries); },
+      [&] { fake.registry.disturb_walks(Hive::LocalMachine, kServices, kListingTries - 1); },
+      [&] { fake.registry.fail_open(Hive::LocalMachine, kServices); },
+      [&] {
+        fake.registry.fail_open(Hive::LocalMachine, kServices, false);
+        add_service(fake, "New", testing::registry_u32_bytes(16));
+      },
+  });
+  run_service_watcher(parts);
+  EXPECT_EQ(fake.out.keys(), std::vector<std::string>{"svc:New"});
+}
+
+// Without a baseline, the first listing that succeeds becomes it: a key
+// unreadable at start is not a machine full of new services.
+TEST(ServiceWatcher, TheFirstGoodListingIsTheBaseline) {
+  FakePersistence fake;
+  add_service(fake, "Spooler", testing::registry_u32_bytes(16));
+  fake.registry.disturb_walks(Hive::LocalMachine, kServices, kListingTries);
+  PersistenceParts parts = fake.scripted({
+      [] {},
+      [&] { add_service(fake, "EvilSvc", testing::registry_u32_bytes(16)); },
+  });
+  run_service_watcher(parts);
+  EXPECT_EQ(fake.out.keys(), std::vector<std::string>{"svc:EvilSvc"});
+}
+
 TEST(ServiceWatcher, PollsEvery15SecondsAnd60InGameMode) {
   FakePersistence fake;
   PersistenceParts parts = fake.scripted({[&] { fake.flags.game_mode_active = true; }, [] {}});

@@ -4,14 +4,16 @@
 
 namespace tarnwick {
 
-NameSet task_names(const RegistryReader& registry) {
-  NameSet names;
+std::optional<NameSet> task_names(const RegistryReader& registry) {
   const std::string tree(kTaskTreeKey);
-  for (const std::string& folder : registry.subkey_names(Hive::LocalMachine, tree)) {
-    for (const std::string& task :
-         registry.subkey_names(Hive::LocalMachine, tree + "\\" + folder)) {
-      names.insert(folder + "\\" + task);
-    }
+  const std::optional<NameSet> folders = registry.subkey_names(Hive::LocalMachine, tree);
+  if (!folders) return std::nullopt;
+  NameSet names;
+  for (const std::string& folder : *folders) {
+    const std::optional<NameSet> tasks =
+        registry.subkey_names(Hive::LocalMachine, tree + "\\" + folder);
+    if (!tasks) return std::nullopt;
+    for (const std::string& task : *tasks) names.insert(folder + "\\" + task);
     names.insert(folder);
   }
   return names;

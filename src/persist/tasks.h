@@ -15,8 +15,8 @@ inline constexpr std::string_view kTaskTreeKey =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\Tree";
 
 // Every first-level name N of the task tree, and N\M for every name M below
-// N. Deeper levels are not read.
-NameSet task_names(const RegistryReader& registry);
+// N. Deeper levels are not read. Nothing when any of these listings failed.
+std::optional<NameSet> task_names(const RegistryReader& registry);
 
 // "Microsoft" and everything below it, in exactly that letter case.
 bool is_system_task(std::string_view name);

@@ -64,7 +64,24 @@ TEST(TaskWatcher, OnlyTheExactlySpelledMicrosoftFolderIsExempt) {
   EXPECT_EQ(fake.out.keys(), (std::vector<std::string>{"task:microsoft", "task:microsoft\\Evil"}));
 }
 
-TEST(TaskWatcher, ATreeReadableOnlyLaterReportsWhatItHoldsOnce) {
+// A cut-short listing of the tree or of one folder skips the round; the
+// names it missed are not new at the next one.
+TEST(TaskWatcher, AListingCutShortReportsNothing) {
+  FakePersistence fake;
+  add_task(fake, "Aaa\\Sync");
+  add_task(fake, "Bbb");
+  PersistenceParts parts = fake.scripted({
+      [&] { fake.registry.disturb_walks(Hive::LocalMachine, kTree, kListingTries); },
+      [&] { fake.registry.disturb_walks(Hive::LocalMachine, kTree + "\\Aaa", kListingTries); },
+      [&] { add_task(fake, "Aaa\\New"); },
+  });
+  run_task_watcher(parts);
+  EXPECT_EQ(fake.out.keys(), std::vector<std::string>{"task:Aaa\\New"});
+}
+
+// A tree that cannot be read at start gives no baseline: what it holds once
+// it can be read is the baseline, not a flood of "new" tasks.
+TEST(TaskWatcher, ATreeReadableOnlyLaterBecomesTheBaseline) {
   FakePersistence fake;
   add_task(fake, "Updater");
   add_task(fake, "Microsoft\\Windows\\Defrag");
@@ -72,10 +89,10 @@ TEST(TaskWatcher, ATreeReadableOnlyLaterReportsWhatItHoldsOnce) {
   PersistenceParts parts = fake.scripted({
       [] {},
       [&] { fake.registry.fail_open(Hive::LocalMachine, kTree, false); },
-      [] {},
+      [&] { add_task(fake, "Later"); },
   });
   run_task_watcher(parts);
-  EXPECT_EQ(fake.out.keys(), std::vector<std::string>{"task:Updater"});
+  EXPECT_EQ(fake.out.keys(), std::vector<std::string>{"task:Later"});
 }
 
 TEST(TaskWatcher, PollsEvery10SecondsAnd45InGameMode) {

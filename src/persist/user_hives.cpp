@@ -60,15 +60,17 @@ UserHiveKeys::UserHiveKeys(std::string sid, std::optional<std::string> account)
     labels_.push_back("HKU\\" + sid + std::string(row.label_end));
   }
   for (size_t i = 0; i < subkeys_.size(); ++i) {
-    keys_.push_back({Hive::Users, subkeys_[i], labels_[i], account_});
+    keys_.push_back({Hive::Users, subkeys_[i], labels_[i], AutostartKind::Run, account_});
   }
 }
 
 void run_user_hive_watch(UserHiveParts& p) {
   std::map<std::string, std::unique_ptr<HiveWatch>> watched;
   do {
-    const std::vector<std::string> present =
-        user_hive_names(p.persistence.registry.subkey_names(Hive::Users, ""));
+    // A listing that failed says nothing about logoffs: keep every watcher.
+    const std::optional<NameSet> listed = p.persistence.registry.subkey_names(Hive::Users, "");
+    if (!listed) continue;
+    const std::vector<std::string> present = user_hive_names(*listed);
     // A hive that went away (its user logged off) must not be held open: all
     // of them are told at once, then waited for.
     std::vector<std::unique_ptr<HiveWatch>> gone;

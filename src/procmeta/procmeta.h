@@ -51,8 +51,9 @@ class ProcessTable {
 class SignatureCheck {
  public:
   virtual ~SignatureCheck() = default;
-  // True only when the file's own embedded signature verifies; false for an
-  // empty path, a missing or unreadable file, or no or a bad signature.
+  // True when the file's own embedded signature verifies, or its hash is in
+  // a system catalog whose signature does; false for an empty path, a
+  // missing or unreadable file, or no or a bad signature.
   virtual bool is_file_signed(std::string_view path) const = 0;
 };
 

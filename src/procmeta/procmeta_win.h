@@ -3,6 +3,7 @@
 
 #include "procmeta/name_cache.h"
 #include "procmeta/procmeta.h"
+#include "procmeta/trust_cache.h"
 
 namespace tarnwick {
 
@@ -23,9 +24,22 @@ class WindowsProcessCreationTimes final : public ProcessCreationTimes {
   CreationTimes read() override;
 };
 
+// The system's trust checks, uncached.
+class WindowsFileTrust final : public FileTrust {
+ public:
+  std::optional<FileStamp> stamp(std::string_view path) const override;
+  bool embedded_signature(std::string_view path) const override;
+  bool catalog_signature(std::string_view path) const override;
+};
+
+// Embedded or catalog signature, with the verdicts kept per file version.
 class WindowsSignatureCheck final : public SignatureCheck {
  public:
-  bool is_file_signed(std::string_view path) const override;
+  bool is_file_signed(std::string_view path) const override { return cached_.is_file_signed(path); }
+
+ private:
+  WindowsFileTrust trust_;
+  CachedSignatureCheck cached_{trust_};
 };
 
 }  // namespace tarnwick

@@ -59,5 +59,38 @@ TEST(WindowsSignatureCheck, OnlyAValidEmbeddedSignatureCounts) {
   EXPECT_FALSE(trust.is_file_signed(path_to_utf8(fixtures / L"tampered.exe")));
 }
 
+// A verdict is kept for one version of a file only: the same path holding a
+// changed file is verified again.
+TEST(WindowsSignatureCheck, AChangedFileIsVerifiedAgain) {
+  WindowsSignatureCheck trust;
+  const auto fixtures = testing::build_dir() / L"signed-fixture";
+  const std::wstring copy = L"C:\\users\\Public\\tarnwick-signed-copy.exe";
+  ASSERT_TRUE(CopyFileW((fixtures / L"signed.exe").c_str(), copy.c_str(), FALSE));
+  EXPECT_TRUE(trust.is_file_signed(win::narrow(copy)));
+  ASSERT_TRUE(CopyFileW((fixtures / L"tampered.exe").c_str(), copy.c_str(), FALSE));
+  // The copy keeps the source's write time, and tampering kept the size: set a new time.
+  const HANDLE file = CreateFileW(copy.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME later{};
+  GetSystemTimeAsFileTime(&later);
+  SetFileTime(file, nullptr, nullptr, &later);
+  CloseHandle(file);
+  EXPECT_FALSE(trust.is_file_signed(win::narrow(copy)));
+  DeleteFileW(copy.c_str());
+}
+
+// Wine has no system catalogs: the catalog path runs, releases what it
+// acquired and finds nothing for a file no catalog lists.
+TEST(WindowsFileTrust, NoCatalogListsAnUnsignedFile) {
+  WindowsFileTrust trust;
+  const std::string spin = path_to_utf8(testing::e2e_program(L"spin.exe"));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(trust.catalog_signature(spin));
+  EXPECT_FALSE(trust.catalog_signature(""));
+  EXPECT_FALSE(trust.catalog_signature("C:\\no\\such\\file.sys"));
+  EXPECT_TRUE(trust.stamp(spin));
+  EXPECT_FALSE(trust.stamp("C:\\no\\such\\file.sys"));
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -4,9 +4,12 @@
 // 32-bit value. Shared by the persistence watchers and the kernel-driver
 // watch; each watcher thread calls its own operations, and every key opened
 // here is closed before the call returns (or, for a change watch, when it is
-// closed or destroyed). A key that cannot be opened reads as empty.
+// closed or destroyed). A key that does not exist lists as empty; one that
+// exists but cannot be opened or listed completely gives nothing, so that a
+// caller never mistakes a failed listing for names that went away.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +53,43 @@ bool is_user_hive_name(std::string_view name);
 // Value or subkey names of one key, as the registry spells them (UTF-8).
 using NameSet = std::unordered_set<std::string>;
 
+// A value name as alerts show it: each NUL the registry allowed inside it
+// written as "\\0", so "SecurityHealth\\0x" cannot pass for "SecurityHealth".
+std::string shown_value_name(std::string_view name);
+
+// Whether a value name read from the registry came through the conversion
+// to UTF-8 unchanged, so that converting it back names the same value. A
+// name that held unpaired surrogates reads with U+FFFD in their place.
+bool value_name_round_trips(std::string_view name);
+
+// One walk over a key's names by index, with the key's own count of them
+// taken just before and just after. A walk by index is not a snapshot: a name
+// created or deleted meanwhile shifts the indexes, so a stable name can be
+// skipped or read twice.
+struct NameWalk {
+  std::optional<uint32_t> count_before;
+  std::optional<uint32_t> count_after;
+  // The key's last-write time around the walk. A name made and removed again
+  // during the walk leaves the counts equal; the registry moves this time for
+  // it (measured under Wine; Windows documents it only as the time the key
+  // last changed), so it is a second guard beside the counts.
+  std::optional<uint64_t> written_before;
+  std::optional<uint64_t> written_after;
+  size_t names_read = 0;  // successful reads, a name read twice counted twice
+  NameSet names;
+  bool ended = false;  // stopped at "no more items" rather than at another failure
+};
+
+// A walk counts only when nothing changed the key's count or its last-write
+// time during it and it read exactly that many different names.
+bool walk_is_complete(const NameWalk& walk);
+
+inline constexpr int kListingTries = 3;
+
+// The names of the first complete walk out of kListingTries; nothing when
+// none was complete.
+std::optional<NameSet> complete_listing(const std::function<NameWalk()>& walk);
+
 // Names are read into a buffer of this many UTF-16 units (511 and the
 // terminating 0), which holds every key name and nearly every value name.
 inline constexpr size_t kNameBufferUnits = 512;
@@ -85,11 +125,12 @@ class RegistryReader {
  public:
   virtual ~RegistryReader() = default;
 
-  // Enumeration runs until its first failure; the names read so far count.
-  // A name too long for the usual buffer is read again into one that fits
-  // any, so it is neither lost nor hides the names after it.
-  virtual NameSet value_names(Hive hive, std::string_view subkey) const = 0;
-  virtual NameSet subkey_names(Hive hive, std::string_view subkey) const = 0;
+  // Every name of the key, by complete_listing(); an empty set when the key
+  // does not exist; nothing when it cannot be opened or no walk was
+  // complete. A name too long for the usual buffer is read again into one
+  // that fits any. Value names are exact counted names: one may hold a NUL.
+  virtual std::optional<NameSet> value_names(Hive hive, std::string_view subkey) const = 0;
+  virtual std::optional<NameSet> subkey_names(Hive hive, std::string_view subkey) const = 0;
 
   // Nothing when the key or value cannot be read, or the value is empty or
   // larger than kMaxTextValueBytes.

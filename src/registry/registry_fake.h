@@ -103,10 +103,19 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     }
   }
 
-  // Listing the key's values or subkeys fails at `index`: earlier names still count.
+  // Every walk over the key's values or subkeys breaks at `index` with an
+  // error other than "no more items", so no listing of it is complete.
   void fail_enumeration_at(Hive hive, std::string_view path, size_t index) {
     std::lock_guard lock(mutex_);
     fail_enumeration_at_[id(hive, path)] = index;
+  }
+
+  // The next `walks` walks over the key (values or subkeys) race a writer
+  // that creates a name while they run: they skip the first name and see the
+  // count grow. kListingTries of them in a row make one listing fail.
+  void disturb_walks(Hive hive, std::string_view path, size_t walks) {
+    std::lock_guard lock(mutex_);
+    disturbed_walks_[id(hive, path)] = walks;
   }
 
   // write_u32() on the key is refused (as without the right to set values),
@@ -188,8 +197,8 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
 
   // ---- RegistryReader ----
 
-  NameSet value_names(Hive hive, std::string_view path) const override {
-    NameSet names;
+  std::optional<NameSet> value_names(Hive hive, std::string_view path) const override {
+    std::optional<NameSet> names;
     std::function<void()> after;
     {
       std::lock_guard lock(mutex_);
@@ -198,33 +207,36 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
         after = std::move(it->second);
         after_listing_.erase(it);
       }
-      if (const Key* key = open_locked(key_id)) {
-        const size_t limit = enumeration_limit(key_id);
-        for (size_t i = 0; i < key->values.size() && i < limit; ++i) {
-          names.insert(key->values[i].first);
-        }
-      }
+      names = list_locked(key_id, [](const Key& key) {
+        std::vector<std::string> all;
+        for (const auto& value : key.values) all.push_back(value.first);
+        return all;
+      });
     }
     if (after) after();
     return names;
   }
 
-  NameSet subkey_names(Hive hive, std::string_view path) const override {
-    NameSet names;
+  std::optional<NameSet> subkey_names(Hive hive, std::string_view path) const override {
     std::lock_guard lock(mutex_);
     const std::string key_id = id(hive, path);
     // An empty path is the hive's root, which always opens.
-    if (!path.empty() && open_locked(key_id) == nullptr) return names;
-    const size_t limit = enumeration_limit(key_id);
     const std::string prefix = path.empty() ? key_id : key_id + "\\";
-    for (auto it = keys_.lower_bound(prefix); it != keys_.end() && it->first.starts_with(prefix);
-         ++it) {
-      if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
-      if (names.size() == limit) break;
-      const std::string& path_as_made = it->second.path;
-      names.insert(path_as_made.substr(path_as_made.rfind('\\') + 1));
+    const auto children = [&](const Key&) {
+      std::vector<std::string> all;
+      for (auto it = keys_.lower_bound(prefix);
+           it != keys_.end() && it->first.starts_with(prefix); ++it) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+        const std::string& path_as_made = it->second.path;
+        all.push_back(path_as_made.substr(path_as_made.rfind('\\') + 1));
+      }
+      return all;
+    };
+    if (path.empty()) {
+      static const Key root{};
+      return list_locked(key_id, children, &root);
     }
-    return names;
+    return list_locked(key_id, children);
   }
 
   std::optional<std::string> read_text(Hive hive, std::string_view path,
@@ -345,6 +357,39 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
     return it == keys_.end() ? nullptr : &it->second;
   }
 
+  // A listing of the names `all(key)` gives, through the same completeness
+  // check as the real registry's walks.
+  template <typename All>
+  std::optional<NameSet> list_locked(const std::string& key_id, All all,
+                                     const Key* root = nullptr) const {
+    if (fail_open_.count(key_id) != 0) return std::nullopt;
+    auto it = keys_.find(key_id);
+    const Key* key = it == keys_.end() ? root : &it->second;
+    if (key == nullptr) return NameSet{};
+    const std::vector<std::string> names = all(*key);
+    return complete_listing([&] {
+      NameWalk walk;
+      walk.count_before = static_cast<uint32_t>(names.size());
+      walk.count_after = walk.count_before;
+      walk.written_before = 1;
+      walk.written_after = 1;
+      size_t first = 0;
+      if (size_t& disturbed = disturbed_walks_[key_id]; disturbed > 0) {
+        --disturbed;
+        first = 1;
+        ++*walk.count_after;
+        ++*walk.written_after;
+      }
+      const size_t limit = std::min(enumeration_limit(key_id), names.size());
+      for (size_t i = first; i < limit; ++i) {
+        walk.names.insert(names[i]);
+        ++walk.names_read;
+      }
+      walk.ended = limit == names.size();
+      return walk;
+    });
+  }
+
   size_t enumeration_limit(const std::string& key_id) const {
     auto it = fail_enumeration_at_.find(key_id);
     return it == fail_enumeration_at_.end() ? SIZE_MAX : it->second;
@@ -387,6 +432,7 @@ class FakeRegistry final : public RegistryReader, public RegistryWriter {
   std::set<std::string> fail_write_;
   std::vector<Write> writes_;
   std::map<std::string, size_t> fail_enumeration_at_;
+  mutable std::map<std::string, size_t> disturbed_walks_;
   bool fail_watch_creation_ = false;
   mutable std::map<std::string, std::function<void()>> after_listing_;
   std::map<std::string, size_t> arms_;

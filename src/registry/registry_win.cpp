@@ -18,6 +18,15 @@ namespace {
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
 
+// The native counted string (UNICODE_STRING), declared here to keep the
+// native headers out.
+struct CountedName {
+  USHORT length;
+  USHORT maximum_length;
+  PWSTR buffer;
+};
+using NtDeleteValueKeyFn = LONG(NTAPI*)(HANDLE, CountedName*);
+
 HKEY root_of(Hive hive) {
   switch (hive) {
     case Hive::LocalMachine: return HKEY_LOCAL_MACHINE;
@@ -37,20 +46,35 @@ win::RegKey open_key(Hive hive, std::string_view subkey, REGSAM access = kReadAc
   return open_key(root_of(hive), win::widen(subkey), access);
 }
 
+enum class Names { Values, Subkeys };
+
+// The key's own count of its values or subkeys, and its last-write time.
+void count_names(HKEY key, Names kind, std::optional<uint32_t>& count,
+                 std::optional<uint64_t>& written) {
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  FILETIME last_write{};
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                       nullptr, nullptr, nullptr, &last_write) != ERROR_SUCCESS) {
+    return;
+  }
+  count = kind == Names::Values ? values : subkeys;
+  written = uint64_t(last_write.dwHighDateTime) << 32 | last_write.dwLowDateTime;
+}
+
 // Calls `next(key, index, buffer, &length)` for index 0, 1, 2, ... until it
-// fails.
+// fails, between two counts of the key's names.
 template <typename Next>
-NameSet enumerate(Hive hive, std::string_view subkey, Next next) {
-  NameSet names;
-  win::RegKey key = open_key(hive, subkey);
-  if (!key) return names;
+NameWalk walk_names(HKEY key, Names kind, Next next) {
+  NameWalk walk;
+  count_names(key, kind, walk.count_before, walk.written_before);
   wchar_t name[kNameBufferUnits];
   std::vector<wchar_t> long_name;
   for (DWORD index = 0;; ++index) {
     const wchar_t* text = name;
     DWORD capacity = static_cast<DWORD>(std::size(name));
     DWORD length = capacity;
-    LSTATUS status = next(key.get(), index, name, &length);
+    LSTATUS status = next(key, index, name, &length);
     if (status == ERROR_MORE_DATA) {
       // Only a value name can be this long; a registry value name of up to
       // 16,383 units still runs at boot, so it must not go unseen.
@@ -58,12 +82,30 @@ NameSet enumerate(Hive hive, std::string_view subkey, Next next) {
       text = long_name.data();
       capacity = static_cast<DWORD>(long_name.size());
       length = capacity;
-      status = next(key.get(), index, long_name.data(), &length);
+      status = next(key, index, long_name.data(), &length);
     }
-    if (status != ERROR_SUCCESS) break;
-    names.insert(win::narrow(std::wstring_view(text, std::min<DWORD>(length, capacity - 1))));
+    if (status != ERROR_SUCCESS) {
+      walk.ended = status == ERROR_NO_MORE_ITEMS;
+      break;
+    }
+    // The counted length, not the first 0: a value name may hold a NUL.
+    walk.names.insert(win::narrow(std::wstring_view(text, std::min<DWORD>(length, capacity - 1))));
+    ++walk.names_read;
   }
-  return names;
+  count_names(key, kind, walk.count_after, walk.written_after);
+  return walk;
+}
+
+template <typename Next>
+std::optional<NameSet> list_names(Hive hive, std::string_view subkey, Names kind, Next next) {
+  HKEY raw = nullptr;
+  const LSTATUS opened =
+      RegOpenKeyExW(root_of(hive), win::widen(subkey).c_str(), 0, kReadAccess, &raw);
+  // A key that is not there has no names; any other refusal says nothing.
+  if (opened == ERROR_FILE_NOT_FOUND) return NameSet{};
+  if (opened != ERROR_SUCCESS) return std::nullopt;
+  const win::RegKey key(raw);
+  return complete_listing([&] { return walk_names(key.get(), kind, next); });
 }
 
 class WindowsValueChangeWatch final : public ValueChangeWatch {
@@ -107,14 +149,14 @@ class WindowsValueChangeWatch final : public ValueChangeWatch {
 
 }  // namespace
 
-NameSet WindowsRegistry::value_names(Hive hive, std::string_view subkey) const {
-  return enumerate(hive, subkey, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+std::optional<NameSet> WindowsRegistry::value_names(Hive hive, std::string_view subkey) const {
+  return list_names(hive, subkey, Names::Values, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
     return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
   });
 }
 
-NameSet WindowsRegistry::subkey_names(Hive hive, std::string_view subkey) const {
-  return enumerate(hive, subkey, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+std::optional<NameSet> WindowsRegistry::subkey_names(Hive hive, std::string_view subkey) const {
+  return list_names(hive, subkey, Names::Subkeys, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
     return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
   });
 }
@@ -175,7 +217,21 @@ bool WindowsRegistryWriter::write_u32(Hive hive, std::string_view subkey, std::s
 bool WindowsRegistryWriter::delete_value(Hive hive, std::string_view subkey,
                                          std::string_view value) {
   const win::RegKey key = open_key(hive, subkey, kWriteAccess);
-  return key && RegDeleteValueW(key.get(), win::widen(value).c_str()) == ERROR_SUCCESS;
+  if (!key) return false;
+  // RegDeleteValueW stops at the first NUL, so "SecurityHealth\0x" would
+  // delete "SecurityHealth". The native call takes the counted name.
+  // Not in the import libraries: looked up in the ntdll every process has loaded.
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr) return false;
+  auto delete_value_key = reinterpret_cast<NtDeleteValueKeyFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteValueKey")));
+  if (delete_value_key == nullptr) return false;
+  std::wstring name = win::widen(value);
+  // UNICODE_STRING lengths are 16-bit byte counts; no value name comes near.
+  if (name.size() > kLongestValueNameUnits) return false;
+  CountedName counted{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                      static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.data()};
+  return delete_value_key(key.get(), &counted) >= 0;
 }
 
 }  // namespace tarnwick

@@ -8,8 +8,8 @@ namespace tarnwick {
 
 class WindowsRegistry final : public RegistryReader {
  public:
-  NameSet value_names(Hive hive, std::string_view subkey) const override;
-  NameSet subkey_names(Hive hive, std::string_view subkey) const override;
+  std::optional<NameSet> value_names(Hive hive, std::string_view subkey) const override;
+  std::optional<NameSet> subkey_names(Hive hive, std::string_view subkey) const override;
   std::optional<std::string> read_text(Hive hive, std::string_view subkey,
                                        std::string_view value) const override;
   std::optional<uint32_t> read_u32(Hive hive, std::string_view subkey,

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
 #include "registry/registry_contract.h"
 #include "text/text.h"
 #include "win/handle_win.h"
@@ -132,6 +136,55 @@ TEST(WindowsRegistry, ReadsTheLocalMachineHive) {
   EXPECT_EQ(registry.subkey_names(Hive::CurrentUser, "Software\\TarnwickTest\\Services"),
             NameSet{});
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\TarnwickTest");
+}
+
+// A walk by index is not a snapshot: while another thread creates and deletes
+// a subkey that sorts first, plain walks skip stable names. No listing that
+// counts may miss one.
+TEST(WindowsRegistry, AListingThatCountsMissesNoStableName) {
+  const std::wstring root = L"Software\\TarnwickTest\\Churn";
+  constexpr int kStable = 300;
+  NameSet stable;
+  for (int i = 0; i < kStable; ++i) {
+    wchar_t name[16];
+    swprintf(name, 16, L"k%03d", i);
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (root + L"\\" + name).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(raw);
+    stable.insert(win::narrow(name));
+  }
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    const std::wstring first = root + L"\\0churn";
+    while (!done) {
+      HKEY raw = nullptr;
+      if (RegCreateKeyExW(HKEY_CURRENT_USER, first.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &raw, nullptr) == ERROR_SUCCESS) {
+        RegCloseKey(raw);
+      }
+      RegDeleteKeyW(HKEY_CURRENT_USER, first.c_str());
+      // Paced, so the listings are not starved of the registry altogether.
+      Sleep(5);
+    }
+  });
+  WindowsRegistry registry;
+  int counted = 0;
+  int missing = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const auto names = registry.subkey_names(Hive::CurrentUser, win::narrow(root));
+    if (!names) continue;
+    ++counted;
+    for (const std::string& name : stable) missing += names->count(name) == 0 ? 1 : 0;
+  }
+  done = true;
+  churn.join();
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnwickTest");
+  EXPECT_EQ(missing, 0);
+  // Listings still count: the check refuses races, not every listing.
+  EXPECT_GT(counted, 0);
+  std::printf("[ churn ] %d of 3000 listings counted\n", counted);
 }
 
 }  // namespace

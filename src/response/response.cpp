@@ -1,5 +1,7 @@
 #include "response/response.h"
 
+#include "registry/registry.h"
+
 #include "fileio/fileio.h"
 #include "json/strict_json.h"
 #include "text/text.h"
@@ -98,11 +100,14 @@ bool AutoResponder::suspend(uint32_t pid) { return pid != own_pid_ && processes_
 std::optional<Alert> AutoResponder::respond(const Alert& alert, const Config& config) {
   if (alert.remediation) {
     if (const auto* reg = std::get_if<DeleteRegValue>(&*alert.remediation)) {
-      const bool ok = registry_.delete_value(reg->hive, reg->subkey, reg->value);
+      // A name that did not survive the trip to UTF-8 cannot be named
+      // exactly again; the deletion is refused rather than aimed at a guess.
+      const bool ok = value_name_round_trips(reg->value) &&
+                      registry_.delete_value(reg->hive, reg->subkey, reg->value);
       return make_action_outcome(
           ok, "Threat blocked: persistence removed", "Auto-response: persistence removal failed",
           "Detection: " + alert.title + "\nLocation: " + reg->hive + "\\" + reg->subkey +
-              "\nEntry: \"" + reg->value +
+              "\nEntry: \"" + shown_value_name(reg->value) +
               "\"\nAction: the malicious autostart entry was DELETED. It will no longer run at boot.");
     }
     if (std::holds_alternative<KillProcess>(*alert.remediation)) {

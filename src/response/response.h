@@ -29,6 +29,7 @@ class RegistryEditor {
  public:
   virtual ~RegistryEditor() = default;
   // The hive text as registry_place reads it; false for one it refuses.
+  // `value` is the exact name, which may hold a NUL: never a prefix of it.
   virtual bool delete_value(std::string_view hive, std::string_view subkey, std::string_view value) = 0;
 };
 

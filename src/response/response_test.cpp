@@ -227,6 +227,34 @@ TEST(Respond, DeleteRegValueReport) {
   }
 }
 
+// The exact name goes to the deletion, NUL and all; the report shows the NUL
+// as "\0". A name that could not be read exactly is never guessed at.
+TEST(Respond, DeleteRegValueNamesTheValueExactly) {
+  struct Case {
+    const char* name;
+    std::string value;
+    bool deleted;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"NUL inside", std::string("SecurityHealth\0x", 16), true, "SecurityHealth\\0x"},
+      {"replacement character", "Evil\uFFFD", false, "Evil\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    Alert a = make_alert(AlertSource::Persistence, Severity::High, "New autostart entry", std::string("d"));
+    a.remediation = DeleteRegValue{"HKCU", "Run", c.value};
+    const auto report = rig.responder.respond(a, Config{});
+    ASSERT_TRUE(report);
+    EXPECT_EQ(rig.registry.calls,
+              c.deleted ? std::vector<std::string>{"HKCU|Run|" + c.value} : std::vector<std::string>{});
+    EXPECT_EQ(report->title, c.deleted ? "Threat blocked: persistence removed"
+                                       : "Auto-response: persistence removal failed");
+    EXPECT_NE(report->detail.find("\nEntry: \"" + std::string(c.shown) + "\"\n"), std::string::npos);
+  }
+}
+
 TEST(Respond, UnknownProcessIsDescribedAsSuch) {
   Rig rig;
   rig.query.paths.clear();

@@ -6,7 +6,8 @@ namespace tarnwick {
 
 void run_selfprotect_detector(SelfProtectParts& p) {
   using std::chrono::seconds;
-  DriverWatchParts driver_parts{p.registry, p.writer, p.trust, p.system_root, p.out};
+  DriverWatchParts driver_parts{p.registry, p.writer,        p.driver_services, p.trust,
+                                p.digest,   p.known_drivers, p.system_root,     p.out};
   DriverWatch drivers(driver_parts);
   InjectionScanParts scan_parts{p.table,      p.memory,  p.query, p.trust,
                                 p.scan_state, p.own_pid, p.out};

@@ -20,6 +20,9 @@ namespace tarnwick {
 struct SelfProtectParts {
   const RegistryReader& registry;
   RegistryWriter& writer;
+  DriverServices& driver_services;
+  const FileDigest& digest;
+  std::span<const KnownDriver> known_drivers;
   ProcessTable& table;
   ProcessMemory& memory;
   const ProcessQuery& query;

@@ -4,6 +4,7 @@
 
 #include "procmeta/procmeta_fake.h"
 #include "registry/registry_fake.h"
+#include "selfprotect/drivers_fake.h"
 #include "selfprotect/memory_fake.h"
 #include "testsupport/alert_collector.h"
 
@@ -21,6 +22,8 @@ struct DetectorRun {
   testing::FakeProcessMemory memory;
   testing::FakeProcessQuery query;
   testing::FakeSignatureCheck trust;
+  testing::FakeDriverServices driver_services;
+  testing::FakeFileDigest digest;
   testing::AlertCollector out;
   EngineFlags flags;
   std::vector<milliseconds> waits;
@@ -30,6 +33,9 @@ struct DetectorRun {
   void run(InjectionScanState& state) {
     SelfProtectParts parts{registry,
                            registry,
+                           driver_services,
+                           digest,
+                           known_bad_drivers(),
                            table,
                            memory,
                            query,

@@ -13,6 +13,7 @@
 #include "procmeta/procmeta.h"
 #include "persist/services.h"
 #include "registry/registry.h"
+#include "selfprotect/known_drivers.h"
 
 namespace tarnwick {
 
@@ -20,11 +21,17 @@ inline constexpr std::string_view kSignedDriverTitle = "Signed kernel driver loa
 inline constexpr std::string_view kDriverBlockedTitle = "Unsigned kernel driver BLOCKED (BYOVD)";
 inline constexpr std::string_view kDriverRegisteredTitle =
     "Unsigned kernel driver registered (BYOVD risk)";
+inline constexpr std::string_view kKnownDriverBlockedTitle =
+    "Vulnerable kernel driver BLOCKED (BYOVD)";
+inline constexpr std::string_view kKnownDriverRegisteredTitle =
+    "Vulnerable kernel driver registered (BYOVD risk)";
+inline constexpr std::string_view kKnownDriverPresentTitle = "Known vulnerable kernel driver present";
 inline constexpr uint32_t kServiceDisabled = 4;
 
 // Names of the services whose "Type" is exactly 1 (kernel driver) or 2
-// (file-system driver). Empty when the services key cannot be listed.
-NameSet driver_service_set(const RegistryReader& registry);
+// (file-system driver). Nothing when the services key cannot be listed
+// completely.
+std::optional<NameSet> driver_service_set(const RegistryReader& registry);
 
 // The file an "ImagePath" names, from its text with surrounding white space
 // removed: "\??\" dropped, "\SystemRoot\" and a leading "system32" (any case)
@@ -37,15 +44,58 @@ std::string resolve_driver_image(std::string_view image_path,
 std::string driver_file(std::string_view name, const std::optional<std::string>& image_path,
                         const std::optional<std::string>& system_root);
 
+// What asking the service manager to stop a driver came to. "Start" = 4
+// only keeps a driver from loading at the next boot; one already loaded stays
+// until it is stopped, if it can be.
+enum class DriverStop { Stopped, NotRunning, StillRunning };
+
+// The driver service's state as the service manager knows it.
+class DriverServices {
+ public:
+  virtual ~DriverServices() = default;
+  // Stops the running driver service `name`, whose image is `file`.
+  // StillRunning whenever it cannot be shown to be stopped: refused, still
+  // stopping after a short wait, or unknown to the service manager (as a
+  // service written straight into the registry is until the next boot)
+  // while a driver loaded from a file of that name is in memory.
+  virtual DriverStop stop(std::string_view name, std::string_view file) = 0;
+};
+
+// The line a disabled driver's detail ends with.
+std::string_view stop_ending(DriverStop stop);
+
+enum class DriverOutcome {
+  Disabled,
+  NotDisabled,
+  // Present when the watch began and seen again after it went away: the
+  // machine booted with it, so it is reported but never disabled.
+  PresentAtStart,
+};
+
 // `image_path` is the raw "ImagePath" text; nothing leaves the image out of the detail.
 Alert signed_driver_alert(std::string_view name, const std::optional<std::string>& image_path);
+// `stop` is what stopping the disabled driver came to; only a disabled one is stopped.
 Alert unsigned_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
-                            bool disabled);
+                            DriverOutcome outcome, std::optional<DriverStop> stop = std::nullopt);
+
+// A driver whose file is in the known-driver table, signed or not: judged as
+// an unsigned one, with its category and file named.
+Alert known_driver_alert(std::string_view name, const std::optional<std::string>& image_path,
+                         std::string_view file, const KnownDriver& known, DriverOutcome outcome,
+                         std::optional<DriverStop> stop = std::nullopt);
+
+// A listed driver present when the watch began: reported, never disabled.
+Alert known_driver_present_alert(std::string_view name,
+                                 const std::optional<std::string>& image_path,
+                                 std::string_view file, const KnownDriver& known);
 
 struct DriverWatchParts {
   const RegistryReader& registry;
   RegistryWriter& writer;
+  DriverServices& services;
   const SignatureCheck& trust;
+  const FileDigest& digest;
+  std::span<const KnownDriver> known;  // sorted by digest
   std::optional<std::string> system_root;  // the "SystemRoot" environment variable
   AlertOut& out;
 };
@@ -53,20 +103,28 @@ struct DriverWatchParts {
 class DriverWatch {
  public:
   // Reads the driver service set as the baseline: drivers present now are
-  // never judged.
+  // never judged, only reported once when their file is a listed one. When
+  // it cannot be read, the first set that can becomes it.
   explicit DriverWatch(DriverWatchParts& parts);
 
   // Judges every driver service not in the previous set, then keeps the
   // current set, so a service removed and registered again is judged again.
   // Each service's Type is read once, when its name first appears.
+  // A set that cannot be read skips the check and keeps the previous one.
   void check();
 
  private:
   void judge(const std::string& name);
+  void take_baseline(NameSet drivers);
+  // The driver set, each service's Type read once (see ServiceTypes).
+  std::optional<NameSet> read_drivers();
 
   DriverWatchParts& p_;
   ServiceTypes types_;
-  NameSet previous_;
+  std::optional<NameSet> previous_;
+  // The drivers present when the watch began. The machine booted with them:
+  // one of them is never disabled, whatever a later check makes of it.
+  NameSet start_baseline_;
 };
 
 }  // namespace tarnwick

@@ -11,6 +11,10 @@ from harness import (TARNWICK, Engine, WineTestCase, alerts_titled, log_alerts, 
 RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 TASK_TREE = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\Tree"
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
+RUN_32 = "HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
+WINLOGON = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"
+# A missing key is tried again every 10 s.
+REOPEN = 14
 # The task watcher polls every 10 s, the service watcher every 15 s; a
 # registry change made with reg.exe takes a moment under Wine.
 TASK_POLL = 14
@@ -31,6 +35,8 @@ class PersistenceDetection(WineTestCase):
     def tearDown(self):
         for value in ("Updater", "Tarnwick"):
             reg("delete", RUN_KEY, "/v", value, "/f")
+        reg("delete", RUN_32, "/v", "Updater32", "/f")
+        reg("add", WINLOGON, "/v", "Shell", "/d", "explorer.exe", "/f")
         for key in (TASK_TREE + "\\TarnwickE2E", TASK_TREE + "\\Microsoft\\TarnwickE2E",
                     SERVICES + "\\TarnwickE2ESvc", SERVICES + "\\TarnwickE2EDrv"):
             reg("delete", key, "/f")
@@ -99,6 +105,34 @@ class PersistenceDetection(WineTestCase):
             code, _ = engine.stop()
         self.assertEqual(code, 0)
         self.assertNotIn(b"persistence", engine.stderr)
+
+    def test_32_bit_run_key_and_logon_shell(self):
+        write_config()
+        with Engine() as engine:
+            time.sleep(1)
+            # Written as a 32-bit installer's Run value lands; the key does not
+            # exist before, so the value comes with the key.
+            self.assertTrue(reg("add", RUN_32, "/v", "Updater32", "/d", "C:\\users\\Public\\u.exe", "/f"))
+            found = wait_for(lambda: alerts_keyed("run:HKLM\\...\\Run (32-bit):Updater32"), REOPEN)
+            self.assertTrue(found, titles())
+            self.assertEqual(found[0]["title"], "New autostart entry")
+            self.assertEqual(found[0]["remediation"], {"DeleteRegValue": {
+                "hive": "HKLM", "subkey": "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+                "value": "Updater32"}})
+
+            self.assertTrue(reg("add", WINLOGON, "/v", "Shell", "/d", "explorer.exe, C:\\evil.exe", "/f"))
+            key = "runchg:HKLM\\...\\Winlogon (Shell/Userinit):Shell"
+            changed = wait_for(lambda: alerts_keyed(key), 10)
+            self.assertTrue(changed, titles())
+            self.assertEqual(changed[0]["title"], "Autostart value changed")
+            self.assertEqual(changed[0]["severity"], "High")
+            self.assertEqual(changed[0]["detail"],
+                             "Changed \"Shell\" under HKLM\\...\\Winlogon (Shell/Userinit) from "
+                             "\"explorer.exe\" to \"explorer.exe, C:\\evil.exe\"\n\n"
+                             "MITRE ATT&CK: T1547.004 (Winlogon Helper DLL)  \u00b7  CVSS 7.2 (High)")
+            self.assertIsNone(changed[0].get("remediation"))
+            code, _ = engine.stop()
+        self.assertEqual(code, 0)
 
 
 if __name__ == "__main__":

@@ -110,7 +110,7 @@ class SelfProtection(WineTestCase):
                 blocked[0]["detail"],
                 "An UNSIGNED kernel driver was registered \u2014 the core BYOVD / rootkit primitive. "
                 "Service \"%s\" (image: \\??\\%s\\unsigned.sys). Tarnwick DISABLED the service so it "
-                "cannot load at boot." % (UNSIGNED_SVC, DROP))
+                "cannot load at boot.\nIt was not running." % (UNSIGNED_SVC, DROP))
             self.assertEqual(blocked[0]["dedup_key"], "driver:" + UNSIGNED_SVC)
             self.assertEqual(service_start(UNSIGNED_SVC), 4)
 
