@@ -126,7 +126,11 @@ void AlertSink::handle(Alert alert, Clock::time_point now) {
     }
   }
 
-  if (response_gate(alert)) {
+  // A lasting condition (an established reverse shell, a running burst)
+  // arrives again on every poll; answering each arrival would suspend the
+  // same process over and over and flood the log with reports. The repeat is
+  // counted above, but only the first arrival of a key is answered.
+  if (!repeat && response_gate(alert)) {
     if (auto outcome = parts_.responder.respond(alert, config)) report(std::move(*outcome), now);
   }
   previous_ = now;

@@ -202,16 +202,27 @@ TEST(AlertSink, ResponseGateFollowsTheSourceSwitch) {
   EXPECT_TRUE(disabled.responder.asked.empty());
 }
 
-TEST(AlertSink, RepeatsStillReachTheResponse) {
+// A reverse shell that stays established raises its alert on every 2 s poll
+// for an hour: one answer, one report, and the repeats are only counted.
+TEST(AlertSink, RepeatsAreCountedButNotAnsweredAgain) {
   Config on;
   on.auto_response_enabled = true;
   Harness h(on);
-  Alert a = alert(AlertSource::Files, Severity::Critical, "ransom");
-  a.remediation = SuspendProcess{};
-  h.at(seconds(0), a);
-  h.at(seconds(5), a);
+  h.responder.reply = make_action_outcome(true, "Threat blocked: process suspended",
+                                          "Auto-response: suspend failed", "d");
+  Alert shell = alert(AlertSource::Network, Severity::Critical, "Possible reverse shell");
+  shell.pid = 4242;
+  for (int s = 0; s < 3600; s += 2) h.at(seconds(s), shell);
+  EXPECT_EQ(h.responder.asked.size(), 1u);
+  EXPECT_EQ(h.stats.values().actions, 1u);
+  EXPECT_EQ(h.log.titles(), (std::vector<std::string>{"Possible reverse shell",
+                                                      "Threat blocked: process suspended"}));
+  EXPECT_EQ(h.notifier.toasts.size(), 1u);
+  EXPECT_EQ(h.stats.values().total_alerts, 1800u);
+
+  // Once the key has been quiet for 60 s it is new again, and answered again.
+  h.at(seconds(3598 + 60), shell);
   EXPECT_EQ(h.responder.asked.size(), 2u);
-  EXPECT_EQ(h.log.lines.size(), 1u);
 }
 
 TEST(AlertSink, ReportIsCountedSnapshottedLoggedAndToastedUnderTheWindow) {

@@ -124,17 +124,28 @@ std::string config_text(const Config& c) {
   return pretty_json(doc);
 }
 
-Config load_config(const std::filesystem::path& path) {
+ConfigReading read_config(const std::filesystem::path& path) {
   const ReadResult file = read_file(path, kMaxJsonFileBytes);
-  if (file.status == ReadStatus::NotFound) {
-    const Config defaults;
-    write_file(path, config_text(defaults));
-    return defaults;
+  if (file.status == ReadStatus::NotFound) return {ConfigReading::Status::Missing, Config{}};
+  if (file.status != ReadStatus::Ok || !is_valid_utf8(file.bytes)) {
+    return {ConfigReading::Status::Unreadable, Config{}};
+  }
+  std::optional<Config> config = parse_config(file.bytes);
+  if (!config) return {ConfigReading::Status::Unreadable, Config{}};
+  return {ConfigReading::Status::Ok, std::move(*config)};
+}
+
+Config load_config(const std::filesystem::path& path) {
+  ConfigReading reading = read_config(path);
+  if (reading.status == ConfigReading::Status::Missing) {
+    // Created only if still missing: an editor's delete-then-rename save can
+    // put the user's file there between the read and this write.
+    if (write_new_file(path, config_text(Config{}))) return Config{};
+    reading = read_config(path);
   }
   // A file that exists but cannot be read as UTF-8 text, or is too large, is
   // the user's: it is never replaced, the defaults only apply to this load.
-  if (file.status != ReadStatus::Ok || !is_valid_utf8(file.bytes)) return Config{};
-  return parse_config(file.bytes).value_or(Config{});
+  return reading.status == ConfigReading::Status::Ok ? std::move(reading.config) : Config{};
 }
 
 }  // namespace tarnwick

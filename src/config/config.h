@@ -45,9 +45,18 @@ std::optional<Config> parse_config(std::string_view text);
 // Every key in declaration order, indented by two blanks, no final line feed.
 std::string config_text(const Config& config);
 
-// Reads `path`. A missing file is created with the defaults; a file that
-// exists but cannot be read or parsed, or is larger than 1 MiB, is left as it
-// is, and the defaults apply.
+// Reads `path`. A missing file is created with the defaults (never replacing
+// one that appeared meanwhile); a file that exists but cannot be read or
+// parsed, or is larger than 1 MiB, is left as it is, and the defaults apply.
 Config load_config(const std::filesystem::path& path);
+
+// A look at the file that never creates or writes it, for a reader that has
+// to tell a missing file from one it could not read (a save caught halfway).
+struct ConfigReading {
+  enum class Status { Ok, Missing, Unreadable };
+  Status status = Status::Missing;
+  Config config;  // the file's when Ok, else the defaults
+};
+ConfigReading read_config(const std::filesystem::path& path);
 
 }  // namespace tarnwick

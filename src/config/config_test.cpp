@@ -176,6 +176,25 @@ TEST(LoadConfig, ValidFileIsReadAndNotRewritten) {
   EXPECT_EQ(read_file(path).bytes, text);
 }
 
+TEST(ReadConfig, TellsMissingFromUnreadableAndNeverWrites) {
+  testing::TempDir dir;
+  const auto path = dir / "Tarnwick.config.json";
+  EXPECT_EQ(read_config(path).status, ConfigReading::Status::Missing);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  for (const char* text : {"{", "{\"auto_response_enabled\": 1}", "\xFF"}) {
+    SCOPED_TRACE(text);
+    ASSERT_TRUE(write_file(path, text));
+    const ConfigReading r = read_config(path);
+    EXPECT_EQ(r.status, ConfigReading::Status::Unreadable);
+    EXPECT_EQ(r.config, Config{});
+    EXPECT_EQ(read_file(path).bytes, text);
+  }
+  ASSERT_TRUE(write_file(path, R"({"auto_response_enabled": true})"));
+  const ConfigReading ok = read_config(path);
+  EXPECT_EQ(ok.status, ConfigReading::Status::Ok);
+  EXPECT_TRUE(ok.config.auto_response_enabled);
+}
+
 TEST(LoadConfig, UnwritableFolderStillGivesDefaults) {
   testing::TempDir dir;
   EXPECT_EQ(load_config(dir / "missing-folder" / "Tarnwick.config.json"), Config{});

@@ -13,11 +13,17 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
   shared.run_as = run_as;
   shared.data_dir = platform.resolve_data_dir();
   // Two engines on one folder would tear each other's statistics file and log
-  // and respond twice. The lock lasts as long as this call. A folder where no
-  // lock file can be made at all is used as before, without one.
+  // and respond twice. The lock lasts as long as this call, and only a lock
+  // really taken lets the engine run: without one, nothing would keep a
+  // second engine out.
   const FileLock lock = FileLock::acquire(shared.data_dir / kLockFileName);
   if (lock.status() == FileLock::Status::Busy) {
     platform.error_stream() << "Another Tarnwick engine is already using "
+                            << path_to_utf8(shared.data_dir) << ".\n";
+    return;
+  }
+  if (lock.status() != FileLock::Status::Held) {
+    platform.error_stream() << "Tarnwick cannot create its lock file in "
                             << path_to_utf8(shared.data_dir) << ".\n";
     return;
   }

@@ -222,5 +222,33 @@ TEST(RunEngine, ASecondEngineOnTheSameFolderReturnsAtOnce) {
   EXPECT_EQ(third.err.str(), "");
 }
 
+// Only a lock really taken lets the engine run. A lock file that is there
+// but cannot be opened (here a folder in its place, which Windows refuses
+// with access denied, as it refuses the service's file to an unelevated
+// run) may be another engine's; a lock file that cannot be made leaves
+// nothing to keep a second engine out.
+TEST(RunEngine, RefusesToRunWithoutTakingTheLock) {
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "locked");
+  std::filesystem::create_directory(dir.path() / "locked" / "Tarnwick.lock");
+  struct Case {
+    const char* name;
+    std::filesystem::path data_dir;
+    std::string said;
+  };
+  const Case cases[] = {
+      {"lock file cannot be opened", dir.path() / "locked", "Another Tarnwick engine is already using "},
+      {"lock file cannot be made", dir.path() / "missing", "Tarnwick cannot create its lock file in "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePlatform platform(c.data_dir);
+    run_engine(platform, std::make_shared<EngineFlags>());  // returns at once
+    EXPECT_EQ(platform.err.str(), c.said + path_to_utf8(c.data_dir) + ".\n");
+    EXPECT_TRUE(platform.detectors_made.empty());
+    EXPECT_FALSE(std::filesystem::exists(c.data_dir / "Tarnwick.log.jsonl"));
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -82,8 +82,9 @@ class FileLock {
  public:
   enum class Status { Held, Busy, Failed };
 
-  // Creates `path` when missing and tries to take it; Busy when another
-  // holder has it, Failed when it cannot be opened at all.
+  // Creates `path` when missing and tries to take it. Busy when the file is
+  // there but cannot be taken, for whatever reason: another engine may hold
+  // it. Failed when it is missing and cannot be made.
   static FileLock acquire(const std::filesystem::path& path);
 
   FileLock(FileLock&& other) noexcept : status_(other.status_), native_(other.native_) {

@@ -126,11 +126,16 @@ TailResult read_file_tail(const std::filesystem::path& path, uint64_t max_bytes)
 
 FileLock FileLock::acquire(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return FileLock(Status::Failed, kNone);
+  if (fd < 0) {
+    // A lock file that is there but cannot be opened may be another
+    // engine's; only one that is missing, and could not be made, is not.
+    struct stat st;
+    const bool exists = ::lstat(path.c_str(), &st) == 0;
+    return FileLock(exists ? Status::Busy : Status::Failed, kNone);
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool busy = errno == EWOULDBLOCK;
     ::close(fd);
-    return FileLock(busy ? Status::Busy : Status::Failed, kNone);
+    return FileLock(Status::Busy, kNone);
   }
   return FileLock(Status::Held, fd);
 }

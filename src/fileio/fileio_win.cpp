@@ -128,7 +128,19 @@ FileLock FileLock::acquire(const std::filesystem::path& path) {
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, 0, sd ? &attributes : nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    const bool busy = GetLastError() == ERROR_SHARING_VIOLATION;
+    // A sharing violation is an engine holding the file. Access denied is one
+    // too when the service made the file and this run is not elevated. Only a
+    // file that is not there at all (and could not be made) says nothing
+    // about another engine.
+    const DWORD error = GetLastError();
+    const auto not_found = [](DWORD e) {
+      return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+    };
+    bool busy = !not_found(error);
+    if (busy && error != ERROR_SHARING_VIOLATION &&
+        GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      busy = !not_found(GetLastError());
+    }
     return FileLock(busy ? Status::Busy : Status::Failed, kNone);
   }
   return FileLock(Status::Held, reinterpret_cast<intptr_t>(handle));

@@ -1,6 +1,6 @@
 #pragma once
 // Ransomware burst detection for one watched folder: counts qualifying file
-// changes in a sliding window, keeps a running tally of their extensions, and
+// changes in a sliding window, keeps a tally of their extensions, and
 // when the window holds a burst raises "Possible ransomware activity" (at
 // most once every 30 s), naming the fastest writer if a probe finds one.
 // Each folder's watcher thread owns its detector; nothing here is shared.
@@ -8,9 +8,12 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "alert/alert.h"
@@ -22,7 +25,8 @@ inline constexpr std::string_view kRansomwareTitle = "Possible ransomware activi
 inline constexpr std::string_view kRansomwareTechnique = "T1486 (Data Encrypted for Impact)";
 inline constexpr float kRansomwareScore = 9.4f;
 inline constexpr std::chrono::seconds kRansomwarePause{30};
-// Distinct extensions kept per folder; later new ones still count as events.
+// Distinct extensions tallied per folder; a new one beyond it takes the place
+// of the least-counted.
 inline constexpr size_t kMaxTalliedExtensions = 65536;
 // Events kept beyond the burst threshold before the oldest are dropped.
 inline constexpr size_t kEventSlack = 1'000'000;
@@ -73,39 +77,66 @@ class BurstDetector {
   std::optional<Alert> end_batch(Clock::time_point now, CulpritFinder& culprits);
 
   size_t event_count() const { return events_.size(); }
-  // The tally of a lower-case extension; 0 when it has none.
+  // How many of the window's events have this lower-case extension.
   uint32_t tally(std::string_view lower_extension) const;
-  size_t tallied_extensions() const { return tally_.size(); }
+  size_t tallied_extensions() const { return by_name_.size(); }
 
  private:
-  // The event instants, oldest first, in a ring that is reused rather than
+  static constexpr uint32_t kNoExtension = UINT32_MAX;
+
+  // One change in the window: when it came and the tally slot it counted in,
+  // with that slot's generation, so an event whose entry was evicted and whose
+  // slot was reused for another extension takes nothing from the newcomer.
+  struct Event {
+    Clock::time_point at;
+    uint32_t slot = kNoExtension;
+    uint32_t generation = 0;
+  };
+
+  // The events, oldest first, in a ring that is reused rather than
   // reallocated once it has grown.
   class EventRing {
    public:
-    void push_back(Clock::time_point t);
+    void push_back(const Event& e);
     void pop_front();
-    const Clock::time_point& front() const { return slots_[head_]; }
+    const Event& front() const { return slots_[head_]; }
     size_t size() const { return size_; }
 
    private:
-    std::vector<Clock::time_point> slots_;
+    std::vector<Event> slots_;
     size_t head_ = 0;
     size_t size_ = 0;
   };
 
-  using Tally = std::unordered_map<std::string, uint32_t>;
+  struct Entry {
+    std::string extension;
+    uint32_t count = 0;
+    uint32_t generation = 0;
+    uint64_t last_counted = 0;  // the record number that last added to it
+  };
+  // (count, last counted, slot): least-counted and longest-untouched first.
+  using CountKey = std::tuple<uint32_t, uint64_t, uint32_t>;
 
-  void count_extension(std::string_view extension);
+  // The slot and generation the extension counted in, none when it has none.
+  std::pair<uint32_t, uint32_t> count_extension(std::string_view extension);
+  void drop_oldest();
+  void adjust(uint32_t slot, bool up);
+  void release(uint32_t slot);
 
   BurstSettings settings_;
   std::string folder_;
   Clock::duration window_;
   size_t max_events_;
   EventRing events_;
-  Tally tally_;
-  // Entries of a node-based map keep their address, so these stay valid.
-  const Tally::value_type* top_ = nullptr;
-  Tally::value_type* last_ = nullptr;  // the entry the previous record counted
+  // The tally of the window's events: entries live in slots, found by name
+  // and kept ordered by count, so the top and the least-counted extension are
+  // at the two ends. An entry whose count falls to 0 is released.
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> free_slots_;
+  std::unordered_map<std::string, uint32_t> by_name_;
+  std::set<CountKey> by_count_;
+  uint64_t records_ = 0;
+  uint32_t last_slot_ = kNoExtension;  // the slot the previous record counted in
   std::string lower_;                  // reused for each extension
   std::optional<Clock::time_point> last_alert_;
 };

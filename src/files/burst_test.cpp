@@ -153,7 +153,8 @@ TEST(BurstDetector, TemporaryFilesHoldOffAlertsAndStillStartThePause) {
   BurstDetector d(settings(5, 60), "F");
   ScriptedCulprit probe;
   record_n(d, 3, "cache\\x.TMP", t0);
-  record_n(d, 3, "a.docx", t0);
+  record_n(d, 2, "a.docx", t0);
+  d.record("README", t0);
   EXPECT_FALSE(d.end_batch(t0, probe));  // tmp (3) is at least half of 6
   EXPECT_EQ(probe.calls, 0);
 
@@ -202,35 +203,70 @@ TEST(BurstDetector, NoteNamesTheTopExtensionOnceItReachesHalfTheThreshold) {
   }
 }
 
-TEST(BurstDetector, TallyIsCumulativeAcrossWindowsAndAlerts) {
-  BurstDetector d(settings(5, 10), "F");
+// A Documents folder where an editor saved its temporary files all day: the
+// history has left the window, so a later burst of renames is judged alone.
+TEST(BurstDetector, TallyCountsOnlyTheEventsInTheWindow) {
+  BurstDetector d(burst_settings(Config{}), "C:\\Users\\bob\\Documents");
   ScriptedCulprit probe;
-  for (int i = 0; i < 500; ++i) d.record("notes.docx", t0 + milliseconds(i * 100));
-  EXPECT_TRUE(d.end_batch(t0 + seconds(50), probe));
-  const auto later = t0 + std::chrono::hours(5);
-  record_n(d, 6, "a.locked", later);
-  EXPECT_EQ(d.event_count(), 6u);
-  const auto alert = d.end_batch(later, probe);
-  ASSERT_TRUE(alert);
-  EXPECT_NE(alert->detail.find("6 file changes in 10s under F. Many files now end in .docx (500) "),
+  for (int i = 0; i < 200; ++i) {
+    const auto at = t0 + std::chrono::minutes(7) * i;
+    d.record("~WRL" + std::to_string(1000 + i) + ".tmp", at);
+    EXPECT_FALSE(d.end_batch(at, probe));
+  }
+  const auto later = t0 + std::chrono::hours(24);
+  for (int i = 0; i < 50; ++i) d.record("report" + std::to_string(i) + ".docx.locked", later);
+  EXPECT_EQ(d.tally("tmp"), 0u);
+  EXPECT_EQ(d.tallied_extensions(), 1u);
+  const auto first = d.end_batch(later, probe);
+  ASSERT_TRUE(first);
+  EXPECT_NE(first->detail.find("50 file changes in 10s under C:\\Users\\bob\\Documents. Many "
+                               "files now end in .locked (50) "),
             std::string::npos);
+
+  // Counts go down as events leave, not only to zero: 30 of 50 tmp files
+  // leave the window, and the 25 renames that follow outnumber the 20 left.
+  BurstDetector mixed(settings(20, 10), "F");
+  record_n(mixed, 30, "a.tmp", t0);
+  record_n(mixed, 20, "b.tmp", t0 + seconds(5));
+  record_n(mixed, 25, "c.locked", t0 + seconds(11));
+  EXPECT_EQ(mixed.tally("tmp"), 20u);
+  EXPECT_EQ(mixed.event_count(), 45u);
+  const auto alert = mixed.end_batch(t0 + seconds(11), probe);
+  ASSERT_TRUE(alert);
+  EXPECT_NE(alert->detail.find(" Many files now end in .locked (25) "), std::string::npos);
 }
 
-TEST(BurstDetector, TallyAndEventListStayBounded) {
+TEST(BurstDetector, AFullTallyStillNamesTheNewExtension) {
   BurstDetector d(settings(5, 3600), "F");
   ScriptedCulprit probe;
-  for (size_t i = 0; i < kMaxTalliedExtensions + 10; ++i) d.record("f." + std::to_string(i), t0);
+  for (size_t i = 0; i < kMaxTalliedExtensions; ++i) d.record("f." + std::to_string(i), t0);
+  // Renames interleaved with yet more fresh extensions: each newcomer takes
+  // the place of a least-counted one, the longest untouched first, never of
+  // the growing ransomware entry.
+  for (int i = 0; i < 100; ++i) {
+    d.record("doc" + std::to_string(i) + ".docx.locked", t0 + seconds(1));
+    d.record("noise." + std::to_string(i) + "n", t0 + seconds(1));
+  }
   EXPECT_EQ(d.tallied_extensions(), kMaxTalliedExtensions);
-  EXPECT_EQ(d.tally(std::to_string(kMaxTalliedExtensions + 5)), 0u);
-  d.record("again.0", t0);
-  EXPECT_EQ(d.tally("0"), 2u);  // known extensions still count
-  EXPECT_EQ(d.event_count(), kMaxTalliedExtensions + 11);
-
-  for (size_t i = 0; i < kEventSlack; ++i) d.record("x", t0 + seconds(1));
-  EXPECT_EQ(d.event_count(), 5 + kEventSlack);
+  EXPECT_EQ(d.tally("locked"), 100u);
   const auto alert = d.end_batch(t0 + seconds(1), probe);
   ASSERT_TRUE(alert);
-  EXPECT_EQ(alert->detail.rfind("1000005 file changes in 3600s under F.", 0), 0u);
+  EXPECT_NE(alert->detail.find(" Many files now end in .locked (100) "), std::string::npos);
+}
+
+TEST(BurstDetector, EventListStaysBoundedAndTheTallyFollowsIt) {
+  BurstDetector d(settings(5, 3600), "F");
+  ScriptedCulprit probe;
+  record_n(d, 1000, "a.docx", t0);
+  for (size_t i = 0; i < kEventSlack; ++i) d.record("x", t0 + seconds(1));
+  EXPECT_EQ(d.event_count(), 5 + kEventSlack);
+  EXPECT_EQ(d.tally("docx"), 5u);  // what the cap dropped is no longer counted
+  const auto alert = d.end_batch(t0 + seconds(1), probe);
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->detail.rfind("1000005 file changes in 3600s under F. Many files now end in "
+                                ".docx (5) ",
+                                0),
+            0u);
 }
 
 }  // namespace

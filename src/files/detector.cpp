@@ -73,7 +73,8 @@ void run_folder_watch(FolderWatchParts& p) {
       if (!p.sleep(kWatchRetryDelay)) return;
       continue;
     }
-    if (p.flags.game_mode() && p.game_mode_enabled) continue;
+    // Batches are counted whatever game mode says: any full-screen window,
+    // one the encrypting program opens itself included, turns it on.
     // Only the bytes this read returned: an overflow (0 bytes) is an empty
     // batch, not the previous batch's records again.
     walk_change_records(p.watch.buffer(), result.bytes, scratch, sink);
@@ -89,8 +90,7 @@ void watch_folder(FilesDetectorParts& p, const BurstSettings& settings,
   std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
   if (!watch) return;
   BurstDetector burst(settings, folder);
-  FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.config.game_mode_enabled,
-                         p.sleep};
+  FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.sleep};
   run_folder_watch(parts);
 }
 

@@ -77,7 +77,6 @@ struct FolderWatchParts {
   CulpritFinder& culprits;
   AlertOut& out;
   const EngineFlags& flags;
-  bool game_mode_enabled;
   Sleeper sleep;  // the 5 s wait after a failed request
   MonotonicNow now = &std::chrono::steady_clock::now;
 };

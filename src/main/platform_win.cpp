@@ -132,7 +132,7 @@ void run_windows_tamper_watch(AlertQueue& queue, const EngineFlags& flags,
   QueueOut out(queue);
   TamperWatchParts parts{
       config_path,
-      load_config,
+      read_config,
       executable_path().path,
       [](const std::filesystem::path& file) { return tarnwick::file_size(file); },
       out,

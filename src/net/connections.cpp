@@ -95,9 +95,13 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
   BeaconEntry& e = it->second;
   if (created) {
     e.last_new = now;
+    by_last_new_.emplace(now, key);
     return;
   }
   const double elapsed = std::chrono::duration<double>(now - e.last_new).count();
+  auto node = by_last_new_.extract({e.last_new, key});
+  node.value().first = now;
+  by_last_new_.insert(std::move(node));
   e.last_new = now;
   const double min = flags_.game_mode() ? kBeaconMinIntervalGameMode : kBeaconMinInterval;
   if (min < elapsed && elapsed < kBeaconMaxInterval) {
@@ -134,8 +138,10 @@ void ConnectionMonitor::beacon_step(const ObservedConnection& conn, std::string_
 }
 
 void ConnectionMonitor::expire_beacons(MonitorTime now) {
-  std::erase_if(beacons_,
-                [now](const auto& kv) { return now - kv.second.last_new >= kBeaconExpiry; });
+  while (!by_last_new_.empty() && now - by_last_new_.begin()->first >= kBeaconExpiry) {
+    beacons_.erase(by_last_new_.begin()->second);
+    by_last_new_.erase(by_last_new_.begin());
+  }
 }
 
 void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery& query,
@@ -149,6 +155,9 @@ void ConnectionMonitor::poll(const std::vector<TcpRow>& rows, const ProcessQuery
     const Identity id{row.pid, row.remote_addr, row.remote_port};
     current_.push_back(id);
     if (std::binary_search(previous_.begin(), previous_.end(), id)) continue;
+    // Pid 0 owns the TIME_WAIT rows of every process: pooled under one key
+    // they would look like one process reconnecting.
+    if (row.pid == 0) continue;
     beacon_step(conn, name, now, out);
   }
   std::sort(current_.begin(), current_.end());
@@ -174,8 +183,10 @@ void run_network_detector(NetworkDetectorParts& p) {
   ConnectionMonitor monitor(p.flags);
   std::vector<TcpRow> rows;
   while (!p.flags.stopping()) {
-    p.table.read(rows);
-    monitor.poll(rows, p.query, p.now(), p.out);
+    // A read that failed says nothing about the connections: judged as an
+    // empty table, every lasting one would be new again at the next poll
+    // and feed the beaconing test a false interval.
+    if (p.table.read(rows)) monitor.poll(rows, p.query, p.now(), p.out);
     if (!p.sleep(p.flags.game_mode() ? std::chrono::seconds(12) : std::chrono::seconds(2))) return;
   }
 }

@@ -9,9 +9,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/alert_queue.h"
@@ -96,6 +98,9 @@ class ConnectionMonitor {
   std::vector<Identity> previous_;
   std::vector<Identity> current_;
   std::unordered_map<uint64_t, BeaconEntry> beacons_;  // (pid << 32) | address
+  // The same keys ordered by their last new connection, so that expiry
+  // looks only at the entries it drops, however large the table.
+  std::set<std::pair<MonitorTime, uint64_t>> by_last_new_;
   std::string lower_;                                  // reused lower-cased name
 };
 

@@ -223,19 +223,31 @@ TEST(Beaconing, GameModeRaisesTheMinimumAtEachStep) {
   EXPECT_EQ(switched.alert_after, std::vector<size_t>{});
 }
 
-TEST(Beaconing, LastingConnectionsAreNotNewUnlessAReadFailed) {
+TEST(Beaconing, LastingConnectionsAreNotNewUnlessTheyLeftTheTable) {
   const TcpRow held = row(900, kPublic, 443, 5);
   Fixture lasting;
   for (int i = 0; i < 10; ++i) lasting.poll({held}, 30.0 * i);
   EXPECT_TRUE(lasting.out.alerts.empty());
 
-  // A failed read between polls empties the previous-poll set.
+  // A table without the connection between polls empties the previous-poll set.
   Fixture flaky;
   for (int i = 0; i < 7; ++i) {
     flaky.poll({held}, 30.0 * i);
     flaky.poll({}, 30.0 * i + 15);
   }
   EXPECT_EQ(flaky.out.titles(), std::vector<std::string>{"C2 beaconing pattern"});
+}
+
+// Pid 0 owns the TIME_WAIT rows of every process; they never feed the
+// beaconing test, whatever their rhythm.
+TEST(Beaconing, RowsOfPidZeroNeverBeacon) {
+  BeaconRun run;
+  for (int i = 0; i < 13; ++i) {
+    run.f.poll({TcpRow{11, ipv4(192, 168, 1, 20), 50000, kPublic, static_cast<uint16_t>(2000 + i), 0}},
+               30.0 * i);
+  }
+  EXPECT_TRUE(run.f.out.alerts.empty());
+  EXPECT_EQ(run.f.monitor.beacon_entries(), 0u);
 }
 
 TEST(Beaconing, EntriesIdleForSixHundredSecondsAreDropped) {
@@ -264,6 +276,27 @@ TEST(Beaconing, ObservedConnectionsAreJudgedAsSinglePolls) {
   EXPECT_EQ(out.titles(), expected);
   // The private address was skipped, yet its time still dropped the idle entry.
   EXPECT_EQ(monitor.beacon_entries(), 0u);
+}
+
+// A read that fails now and then (the table grew beyond every retry) keeps
+// the previous poll's connections: a long-lived one is never new again, so
+// the failures' own rhythm is not taken for beaconing.
+TEST(NetworkDetector, AFailedReadKeepsThePreviousConnections) {
+  EngineFlags flags;
+  testing::FakeTcpTable table;
+  testing::FakeProcessQuery query;
+  const TcpRow held = row(900, kPublic, 443, 5);
+  for (int i = 0; i < 200; ++i) {
+    table.script.push_back(i % 15 == 14 ? std::nullopt : std::optional(std::vector<TcpRow>{held}));
+  }
+  Collect out;
+  double clock = 0;
+  NetworkDetectorParts parts{table, query, out, flags,
+                             [&](std::chrono::milliseconds) { return !table.script.empty(); },
+                             [&] { return at(clock += 2); }};
+  run_network_detector(parts);
+  EXPECT_EQ(table.reads, 200);
+  EXPECT_TRUE(out.alerts.empty()) << out.titles()[0];
 }
 
 TEST(NetworkDetector, PollsUntilStopWithGameModeWaits) {

@@ -10,36 +10,41 @@ namespace tarnwick {
 
 namespace {
 
-// Every entry but one starts with a dot; "trycloudflare.com" has none.
-constexpr std::string_view kDottedServices[] = {
-    ".ngrok.io",      ".ngrok-free.app", ".ngrok.app",   ".serveo.net", ".localtonet.com",
-    ".loca.lt",       ".telebit.io",     ".pagekite.me", ".portmap.io", ".tunnelto.dev",
-    ".localhost.run", ".bore.pub",       ".duckdns.org", ".no-ip.com",  ".ddns.net",
-    ".hopto.org",     ".zapto.org",      ".sytes.net",   ".myftp.org"};
-constexpr std::string_view kTryCloudflare = "trycloudflare.com";
+// The tunnel and dynamic-DNS list, in order. Every entry but one starts with
+// a dot; "trycloudflare.com" has none.
+constexpr std::string_view kServices[] = {
+    ".ngrok.io",      ".ngrok-free.app", ".ngrok.app",   "trycloudflare.com", ".serveo.net",
+    ".localtonet.com", ".loca.lt",       ".telebit.io",  ".pagekite.me",      ".portmap.io",
+    ".tunnelto.dev",  ".localhost.run",  ".bore.pub",    ".duckdns.org",      ".no-ip.com",
+    ".ddns.net",      ".hopto.org",      ".zapto.org",   ".sytes.net",        ".myftp.org"};
+constexpr size_t kTryCloudflare = 3;
 constexpr size_t kTryCloudflareDot = 13;  // where its own dot sits
 
 constexpr size_t kMinGeneratedLabel = 12;
 
-// Whether the domain contains one of the listed services anywhere. Every
-// occurrence of an entry puts one of its dots on a dot of the domain, so
-// only the dots are visited; which entry matches does not matter.
-bool names_listed_service(std::string_view d) {
-  for (size_t p = d.find('.'); p != std::string_view::npos; p = d.find('.', p + 1)) {
+// The first entry of the list, in list order, that the domain contains
+// anywhere; empty when none. Every occurrence of an entry puts one of its
+// dots on a dot of the domain, so only the dots are visited.
+std::string_view listed_service(std::string_view d) {
+  size_t best = std::size(kServices);
+  for (size_t p = d.find('.'); p != std::string_view::npos && best > 0; p = d.find('.', p + 1)) {
     const std::string_view rest = d.substr(p);
     if (rest.size() >= 2) {
-      for (std::string_view entry : kDottedServices) {
-        if (rest.size() >= entry.size() && rest[1] == entry[1] &&
+      for (size_t i = 0; i < best; ++i) {
+        const std::string_view entry = kServices[i];
+        if (i != kTryCloudflare && rest.size() >= entry.size() && rest[1] == entry[1] &&
             std::memcmp(rest.data(), entry.data(), entry.size()) == 0) {
-          return true;
+          best = i;
+          break;
         }
       }
     }
-    if (p >= kTryCloudflareDot && d.substr(p - kTryCloudflareDot).starts_with(kTryCloudflare)) {
-      return true;
+    if (kTryCloudflare < best && p >= kTryCloudflareDot &&
+        d.substr(p - kTryCloudflareDot).starts_with(kServices[kTryCloudflare])) {
+      best = kTryCloudflare;
     }
   }
-  return false;
+  return best < std::size(kServices) ? kServices[best] : std::string_view();
 }
 
 // Shannon entropy of the label's byte values, in bits per byte.
@@ -96,7 +101,8 @@ DomainVerdict classify_domain(std::string_view query_name, std::string& scratch)
   DomainVerdict verdict;
   verdict.domain = scratch;
   if (verdict.domain.empty()) return verdict;
-  if (names_listed_service(verdict.domain)) {
+  verdict.service = listed_service(verdict.domain);
+  if (!verdict.service.empty()) {
     verdict.kind = DomainKind::Tunnel;
   } else if (looks_generated(verdict.domain)) {
     verdict.kind = DomainKind::Generated;
@@ -111,7 +117,9 @@ std::optional<Alert> domain_alert(const DomainVerdict& verdict) {
     case DomainKind::Tunnel: {
       Alert a = make_alert(AlertSource::Dns, Severity::High, "Lookup of tunnel / C2-linked domain",
                            "Resolved " + domain);
-      a.dedup_key = "dns-bad:" + domain;
+      // Keyed by the service, not the name: a tunnel asks for a fresh
+      // subdomain with every query, and each would otherwise be a new alert.
+      a.dedup_key = "dns-bad:" + std::string(verdict.service);
       return a;
     }
     case DomainKind::Generated: {

@@ -29,6 +29,8 @@ struct DomainVerdict {
   // The judged domain: trailing dots removed, lower-cased. Points into the
   // scratch buffer given to classify_domain.
   std::string_view domain;
+  // For a Tunnel, the first entry of the list the domain contains, as listed.
+  std::string_view service;
 };
 
 // Judges a queried name. `scratch` holds the normalised domain afterwards;

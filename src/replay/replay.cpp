@@ -192,6 +192,75 @@ bool looks_ipv6(std::string_view text) {
   });
 }
 
+// The line's time, when it has one: `UtcTime` in an event, `ts` (seconds
+// since 1970, with fraction) in Tarnwick's own form.
+bool read_time(const Json& doc, bool is_event, std::optional<MonitorTime>& out,
+               std::string& error) {
+  const Json* time = member(doc, is_event ? "UtcTime" : "ts");
+  if (time == nullptr) return true;
+  if (is_event) {
+    const auto t = time->is_string() ? parse_utc_time(time->get_ref<const std::string&>())
+                                     : std::nullopt;
+    if (!t) {
+      error = "UtcTime is not a time of the form YYYY-MM-DD hh:mm:ss.fff";
+      return false;
+    }
+    out = MonitorTime(*t);
+    return true;
+  }
+  const double ts = time->is_number() ? time->get<double>() : -1.0;
+  if (!(ts >= 0 && ts <= static_cast<double>(kLatestSecond))) {
+    error = "ts is not a time (seconds since 1970, up to the year 9999)";
+    return false;
+  }
+  out = MonitorTime(std::chrono::microseconds(std::llround(ts * 1e6)));
+  return true;
+}
+
+uint64_t whole_seconds(MonitorTime t) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count());
+}
+
+// The line's time as its alerts carry it; false with `error` set when it is
+// there but is not a time.
+bool stamp(const Json& doc, bool is_event, ReplayLine& r, std::string& error) {
+  std::optional<MonitorTime> time;
+  if (!read_time(doc, is_event, time, error)) return false;
+  if (time) r.ts_unix = whole_seconds(*time);
+  return true;
+}
+
+// An event's "Protocol" and "Initiated", where present, must say an outbound
+// TCP connection: the rules judge nothing else. Initiated is written as a
+// boolean or, as exports do, as the text "true" or "false".
+enum class Direction { Outbound, Other, Bad };
+Direction event_direction(const Json& doc, std::string& error) {
+  if (const Json* protocol = member(doc, "Protocol")) {
+    if (!protocol->is_string()) {
+      error = "Protocol is not a string";
+      return Direction::Bad;
+    }
+    if (to_lower(protocol->get_ref<const std::string&>()) != "tcp") return Direction::Other;
+  }
+  if (const Json* initiated = member(doc, "Initiated")) {
+    std::optional<bool> value;
+    if (initiated->is_boolean()) {
+      value = initiated->get<bool>();
+    } else if (initiated->is_string()) {
+      const std::string text = to_lower(initiated->get_ref<const std::string&>());
+      if (text == "true") value = true;
+      if (text == "false") value = false;
+    }
+    if (!value) {
+      error = "Initiated is not true or false";
+      return Direction::Bad;
+    }
+    if (!*value) return Direction::Other;
+  }
+  return Direction::Outbound;
+}
+
 ReplayLine parse_launch(const Json& doc, bool is_event) {
   const LineForm& form = is_event ? kEventForm : kOwnForm;
   ReplayLine r;
@@ -211,6 +280,7 @@ ReplayLine parse_launch(const Json& doc, bool is_event) {
     return failure(std::string(form.image) + " contains a NUL character");
   }
   r.parent_name = is_event ? std::string(file_name(parent)) : std::move(parent);
+  if (!stamp(doc, is_event, r, error)) return failure(std::move(error));
 
   if (const Json* vouched = member(doc, "signed")) {
     if (!vouched->is_boolean()) return failure("signed is not true or false");
@@ -225,6 +295,19 @@ ReplayLine parse_connection(const Json& doc, bool is_event) {
   ReplayLine r;
   ReplayConnection& c = r.connection;
   std::string error;
+  if (is_event) {
+    // UDP (NTP, DNS) and inbound connections are passed over like events of
+    // another kind; judged as outbound TCP they looked like beaconing.
+    switch (event_direction(doc, error)) {
+      case Direction::Outbound: break;
+      case Direction::Other: {
+        ReplayLine ignored;
+        ignored.kind = ReplayLine::Kind::Ignored;
+        return ignored;
+      }
+      case Direction::Bad: return failure(std::move(error));
+    }
+  }
   std::string addr;
   if (!read_id(doc, form.pid, c.pid, error) || !read_text(doc, form.image, c.image, error) ||
       !read_text(doc, form.addr, addr, error)) {
@@ -245,20 +328,11 @@ ReplayLine parse_connection(const Json& doc, bool is_event) {
   }
   c.remote_port = static_cast<uint16_t>(*port_value);
 
-  const Json* time = member(doc, form.time);
-  if (time == nullptr) return failure("no " + std::string(form.time));
-  if (is_event) {
-    const auto t = time->is_string() ? parse_utc_time(time->get_ref<const std::string&>())
-                                     : std::nullopt;
-    if (!t) return failure("UtcTime is not a time of the form YYYY-MM-DD hh:mm:ss.fff");
-    c.time = MonitorTime(*t);
-  } else {
-    const double ts = time->is_number() ? time->get<double>() : -1.0;
-    if (!(ts >= 0 && ts <= static_cast<double>(kLatestSecond))) {
-      return failure("ts is not a time (seconds since 1970, up to the year 9999)");
-    }
-    c.time = MonitorTime(std::chrono::microseconds(std::llround(ts * 1e6)));
-  }
+  if (member(doc, form.time) == nullptr) return failure("no " + std::string(form.time));
+  std::optional<MonitorTime> time;
+  if (!read_time(doc, is_event, time, error)) return failure(std::move(error));
+  c.time = *time;
+  r.ts_unix = whole_seconds(c.time);
   r.kind = ReplayLine::Kind::Connection;
   return r;
 }
@@ -269,6 +343,7 @@ ReplayLine parse_query(const Json& doc, bool is_event) {
   std::string error;
   if (!read_text(doc, key, r.query_name, error)) return failure(std::move(error));
   if (member(doc, key) == nullptr) return failure("no " + std::string(key));
+  if (!stamp(doc, is_event, r, error)) return failure(std::move(error));
   r.kind = ReplayLine::Kind::Query;
   return r;
 }
@@ -335,7 +410,11 @@ class NoProcessQuery final : public ProcessQuery {
 class LineWriter final : public AlertOut {
  public:
   explicit LineWriter(std::ostream& out) : out_(out) {}
+  // The time of the line being replayed; its alerts carry it rather than
+  // the time of the run.
+  void set_line_time(std::optional<uint64_t> ts_unix) { line_time_ = ts_unix; }
   void push(Alert alert) override {
+    if (line_time_) alert.ts_unix = *line_time_;
     buffer_.clear();
     serialise_into(alert, buffer_);
     buffer_ += '\n';
@@ -345,6 +424,7 @@ class LineWriter final : public AlertOut {
  private:
   std::ostream& out_;
   std::string buffer_;
+  std::optional<uint64_t> line_time_;
 };
 
 }  // namespace
@@ -363,10 +443,22 @@ int run_replay(std::istream& in, std::ostream& out, std::ostream& err,
 
   bool skipped = false;
   uint64_t number = 0;
+  std::optional<MonitorTime> latest;  // of the connection lines so far
   std::string line;
   while (std::getline(in, line)) {
     ++number;
-    const ReplayLine parsed = parse_replay_line(line);
+    ReplayLine parsed = parse_replay_line(line);
+    // Events exported newest first would feed the beaconing test negative
+    // intervals and lose every beacon without a word. A second of slack lets
+    // events logged a moment apart by different threads through.
+    if (parsed.kind == ReplayLine::Kind::Connection) {
+      if (latest && parsed.connection.time < *latest - std::chrono::seconds(1)) {
+        parsed = failure("time goes backwards (sort the input by time)");
+      } else if (!latest || parsed.connection.time > *latest) {
+        latest = parsed.connection.time;
+      }
+    }
+    writer.set_line_time(parsed.ts_unix);
     switch (parsed.kind) {
       case ReplayLine::Kind::Launch:
         trust.vouch(parsed.is_signed);

@@ -44,6 +44,9 @@ struct ReplayLine {
   bool is_signed = false;   // the line vouches for the image's signature
   ReplayConnection connection;
   std::string query_name;
+  // The line's own time (`ts`, or `UtcTime` in an event), in whole seconds
+  // since 1970, when it has one: its alerts carry it.
+  std::optional<uint64_t> ts_unix;
   std::string error;
 };
 
@@ -51,7 +54,9 @@ struct ReplayLine {
 ReplayLine parse_replay_line(std::string_view line);
 
 // Reads every line of `in`, writes one serialised alert per line to `out` in
-// evaluation order and one "line N: ..." message per bad line to `err`.
+// evaluation order and one "line N: ..." message per bad line to `err`. A
+// connection line more than 1 s older than the latest one before it is such
+// a bad line: the beaconing test needs the input in time order.
 // Returns 0 when every line was usable, 1 when some were skipped, and 2 when
 // reading or writing failed. Files not vouched for as signed are checked with
 // `platform_trust`, or count as unsigned when it is null.

@@ -292,6 +292,121 @@ TEST(RunReplay, NetworkLinesInEventOrder) {
             std::string::npos);
 }
 
+std::vector<std::string> titles_of(const std::string& out) {
+  std::vector<std::string> titles;
+  std::istringstream written(out);
+  for (std::string line; std::getline(written, line);) {
+    const auto at = line.find(R"("title":")");
+    titles.push_back(line.substr(at + 9, line.find('"', at + 9) - at - 9));
+  }
+  return titles;
+}
+
+// Only outbound TCP connections are judged; NTP every 64 s, or a server
+// answering a client every 64 s, is not beaconing.
+TEST(RunReplay, OnlyOutboundTcpNetworkEventsCount) {
+  struct Case {
+    const char* name;
+    const char* fields;  // Protocol and Initiated as the export writes them
+    bool beacon;
+  };
+  const Case cases[] = {
+      {"udp", R"("Protocol":"udp","Initiated":"true",)", false},
+      {"inbound", R"("Protocol":"tcp","Initiated":"false",)", false},
+      {"inbound, boolean", R"("Protocol":"tcp","Initiated":false,)", false},
+      {"outbound", R"("Protocol":"tcp","Initiated":"true",)", true},
+      {"any case", R"("Protocol":"TCP","Initiated":"True",)", true},
+      {"fields absent", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream lines;
+    for (int i = 0; i < 8; ++i) {
+      lines << R"({"EventID":3,"UtcTime":"2024-05-01 10:)" << (10 + i) << R"(:04.000",)"
+            << c.fields
+            << R"("ProcessId":"800","Image":"C:\\Windows\\System32\\svchost.exe","DestinationIp":"162.159.200.1","DestinationPort":"123"})"
+            << "\n";
+    }
+    std::istringstream in(lines.str());
+    std::ostringstream out, err;
+    EXPECT_EQ(run_replay(in, out, err, nullptr), 0);
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(titles_of(out.str()),
+              c.beacon ? std::vector<std::string>{"C2 beaconing pattern"} : std::vector<std::string>{});
+  }
+
+  // Passed over before anything else is read, like events of other ids.
+  std::istringstream udp(
+      R"({"EventID":3,"Protocol":"udp","DestinationIp":"ff02::fb%12","DestinationPort":"5353"})" "\n");
+  std::ostringstream udp_out, udp_err;
+  EXPECT_EQ(run_replay(udp, udp_out, udp_err, nullptr), 0);
+  EXPECT_EQ(udp_err.str(), "");
+
+  std::istringstream bad(
+      R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00","Protocol":6,"DestinationIp":"1.1.1.1","DestinationPort":1})"
+      "\n"
+      R"({"EventID":3,"UtcTime":"2024-05-01 10:00:00","Initiated":"yes","DestinationIp":"1.1.1.1","DestinationPort":1})"
+      "\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(run_replay(bad, out, err, nullptr), 1);
+  EXPECT_EQ(err.str(), "line 1: Protocol is not a string\nline 2: Initiated is not true or false\n");
+}
+
+// Newest-first input (how event exports come) would lose every beacon in
+// silence: each line that goes back more than a second is named and skipped.
+TEST(RunReplay, TimeGoingBackwardsIsReportedAndSkipped) {
+  std::ostringstream lines;
+  for (int i = 6; i >= 0; --i) {
+    lines << R"({"pid":31,"image":"updater.exe","remote_addr":"198.51.100.4","remote_port":443,"ts":)"
+          << 1000 + 60 * i << "}\n";
+  }
+  std::istringstream newest_first(lines.str());
+  std::ostringstream out, err;
+  EXPECT_EQ(run_replay(newest_first, out, err, nullptr), 1);
+  std::string expected;
+  for (int n = 2; n <= 7; ++n) {
+    expected += "line " + std::to_string(n) + ": time goes backwards (sort the input by time)\n";
+  }
+  EXPECT_EQ(err.str(), expected);
+
+  // A second of disorder passes; the test is against the latest time seen,
+  // so small steps back cannot add up. Lines of other kinds do not count.
+  std::istringstream nearly(
+      R"({"pid":1,"image":"a.exe","remote_addr":"198.51.100.4","remote_port":1,"ts":100.0})" "\n"
+      R"({"pid":1,"image":"a.exe","remote_addr":"198.51.100.4","remote_port":2,"ts":99.2})" "\n"
+      R"({"query_name":"example.com","ts":5})" "\n"
+      R"({"pid":1,"image":"a.exe","remote_addr":"198.51.100.4","remote_port":3,"ts":99.5})" "\n"
+      R"({"pid":1,"image":"a.exe","remote_addr":"198.51.100.4","remote_port":4,"ts":98.9})" "\n");
+  std::ostringstream out2, err2;
+  EXPECT_EQ(run_replay(nearly, out2, err2, nullptr), 1);
+  EXPECT_EQ(err2.str(), "line 5: time goes backwards (sort the input by time)\n");
+}
+
+// An alert carries the time of the line that raised it, in whole seconds;
+// a line without a time gives the time of the run.
+TEST(RunReplay, AlertsCarryTheTimeOfTheirLine) {
+  std::istringstream in(
+      R"({"EventID":1,"UtcTime":"2024-05-01 10:00:00.750","ProcessId":9,"Image":"C:\\Users\\Public\\a.exe","ParentImage":"C:\\Windows\\System32\\cmd.exe"})" "\n"
+      R"({"EventID":22,"UtcTime":"2024-05-01 10:00:01.000","QueryName":"x.ngrok.io"})" "\n"
+      R"({"pid":31,"image":"cmd.exe","remote_addr":"198.51.100.4","remote_port":4444,"ts":1714557610.9})" "\n"
+      R"({"query_name":"y.ngrok.io","ts":1714557620})" "\n"
+      R"({"query_name":"z.ngrok.io"})" "\n"
+      R"({"query_name":"w.ngrok.io","ts":"soon"})" "\n");
+  std::ostringstream out, err;
+  const uint64_t before = unix_now();
+  EXPECT_EQ(run_replay(in, out, err, nullptr), 1);
+  EXPECT_EQ(err.str(), "line 6: ts is not a time (seconds since 1970, up to the year 9999)\n");
+  std::vector<uint64_t> times;
+  std::istringstream written(out.str());
+  for (std::string line; std::getline(written, line);) {
+    times.push_back(std::stoull(line.substr(line.find(':') + 1)));
+  }
+  ASSERT_EQ(times.size(), 5u);
+  EXPECT_EQ(std::vector<uint64_t>(times.begin(), times.begin() + 4),
+            (std::vector<uint64_t>{1714557600, 1714557601, 1714557610, 1714557620}));
+  EXPECT_GE(times[4], before);
+}
+
 TEST(RunReplay, OutputFailureIsReported) {
   std::istringstream in(R"({"pid":1,"image":"C:\\Users\\Public\\a.scr"})"
                         "\n");

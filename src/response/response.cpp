@@ -9,7 +9,12 @@
 namespace tarnwick {
 
 std::string quarantine_id(uint64_t unix_seconds, uint64_t subsecond_nanos) {
-  return "q" + std::to_string(unix_seconds) + "_" + std::to_string(subsecond_nanos);
+  // Appended piece by piece: GCC 12 warns, wrongly, about "q" + std::string.
+  std::string id = "q";
+  id += std::to_string(unix_seconds);
+  id += '_';
+  id += std::to_string(subsecond_nanos);
+  return id;
 }
 
 GuardedFolder quarantine_folder(const std::optional<std::string>& program_data) {
@@ -61,13 +66,14 @@ std::optional<std::string> Quarantine::free_id(const std::string& base) {
   return std::nullopt;
 }
 
-std::optional<std::string> Quarantine::quarantine_file(const std::string& path, const std::string& reason) {
+std::optional<QuarantineEntry> Quarantine::quarantine_file(const std::string& path,
+                                                           const std::string& reason) {
   const std::filesystem::path source = path_from_utf8(path);
   const uint64_t size = files_.size(source).value_or(0);
   const uint64_t secs = whole_unix_seconds(clock_());
   const std::string base = quarantine_id(secs, subsecond_nanos(clock_()));
   if (!files_.make_folder(guarded_)) return std::nullopt;
-  const std::optional<std::string> free = free_id(base);
+  std::optional<std::string> free = free_id(base);
   if (!free) return std::nullopt;
   const std::string& id = *free;
 
@@ -83,9 +89,10 @@ std::optional<std::string> Quarantine::quarantine_file(const std::string& path, 
       case QuarantineFiles::DeleteResult::Failed: return std::nullopt;
     }
   }
-  files_.write_new(folder_ / (id + ".json"),
-                    quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
-  return id;
+  const bool recorded =
+      files_.write_new(folder_ / (id + ".json"),
+                       quarantine_record(id, path, reason, whole_unix_seconds(clock_()), size));
+  return QuarantineEntry{std::move(*free), recorded};
 }
 
 AutoResponder::AutoResponder(ProcessControl& processes, RegistryEditor& registry,
@@ -133,10 +140,22 @@ std::optional<Alert> AutoResponder::process_response(const Alert& alert, const C
   if (config.auto_kill_on_critical && alert.severity == Severity::Critical) {
     const bool killed = kill(pid);
     if (config.auto_quarantine && killed && path && quarantine_.exists(*path)) {
-      if (auto id = quarantine_.quarantine_file(*path, alert.title)) {
+      if (auto entry = quarantine_.quarantine_file(*path, alert.title)) {
+        // Without its record nothing tells where the file came from: the
+        // report is the only place left that names the original path.
+        if (!entry->recorded) {
+          std::string detail = base;
+          detail += "\nAction: process TERMINATED and its file moved to quarantine (id ";
+          detail += entry->id;
+          detail += "), where it is kept, but its record could not be written. Original path: ";
+          detail += *path;
+          detail += ". It cannot relaunch.";
+          return make_action_outcome(false, "Threat blocked: terminated & quarantined",
+                                     "Auto-response: quarantine record failed", std::move(detail));
+        }
         return make_action_outcome(true, "Threat blocked: terminated & quarantined", "",
                                    base + "\nAction: process TERMINATED and its file moved to quarantine (id " +
-                                       *id + "). It cannot relaunch.");
+                                       entry->id + "). It cannot relaunch.");
       }
     }
     return make_action_outcome(killed, "Threat blocked: process terminated", "Auto-response: terminate failed",

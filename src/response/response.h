@@ -63,17 +63,23 @@ GuardedFolder quarantine_folder(const std::optional<std::string>& program_data);
 std::string quarantine_record(std::string_view id, std::string_view original_path,
                               std::string_view reason, uint64_t ts_unix, uint64_t size);
 
+// One entry made in the quarantine folder.
+struct QuarantineEntry {
+  std::string id;
+  bool recorded = false;  // its "{id}.json" record was written
+};
+
 class Quarantine {
  public:
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
   Quarantine(QuarantineFiles& files, GuardedFolder folder, WallClock clock);
 
   // Moves `path` into the quarantine folder as "{id}.bin" with its "{id}.json"
-  // record; the identifier on success. An identifier whose files exist
-  // already gets a counter ("{id}_1", "{id}_2", …): no entry is replaced.
-  // Fails without touching the file when the folder is reached through a
-  // reparse point.
-  std::optional<std::string> quarantine_file(const std::string& path, const std::string& reason);
+  // record; the entry once the file is in the folder, saying whether its
+  // record could be written. An identifier whose files exist already gets a
+  // counter ("{id}_1", "{id}_2", …): no entry is replaced. Fails without
+  // touching the file when the folder is reached through a reparse point.
+  std::optional<QuarantineEntry> quarantine_file(const std::string& path, const std::string& reason);
 
   // True when the file's metadata can be read.
   bool exists(const std::string& path);

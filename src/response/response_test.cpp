@@ -79,8 +79,9 @@ class FakeFiles final : public QuarantineFiles {
     if (force_ok) files.erase(key(f));
     return force_ok;
   }
+  bool write_ok = true;
   bool write_new(const std::filesystem::path& f, std::string_view text) override {
-    return files.emplace(key(f), std::string(text)).second;
+    return write_ok && files.emplace(key(f), std::string(text)).second;
   }
 };
 
@@ -275,8 +276,10 @@ TEST(Respond, NeverActsOnTheEngineItself) {
 
 TEST(Quarantine, MovesTheFileAndWritesItsRecord) {
   Rig rig;
-  const auto id = rig.quarantine.quarantine_file(kImage, "Credential dumping tool (Mimikatz)");
-  ASSERT_EQ(id, "q1700000000_123456700");
+  const auto entry = rig.quarantine.quarantine_file(kImage, "Credential dumping tool (Mimikatz)");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->id, "q1700000000_123456700");
+  EXPECT_TRUE(entry->recorded);
   EXPECT_EQ(rig.files.files.count(kImage), 0u);
   EXPECT_EQ(rig.files.files["Q/q1700000000_123456700.bin"], "MZ-binary");
   EXPECT_EQ(rig.files.files["Q/q1700000000_123456700.json"],
@@ -307,8 +310,9 @@ TEST(Quarantine, NeverReplacesAnEarlierEntry) {
     SCOPED_TRACE(c.name);
     Rig rig;
     for (const auto& name : c.taken) rig.files.files["Q/" + name] = "earlier " + name;
-    const auto id = rig.quarantine.quarantine_file(kImage, "r");
-    ASSERT_EQ(id, c.id);
+    const auto entry = rig.quarantine.quarantine_file(kImage, "r");
+    ASSERT_TRUE(entry);
+    ASSERT_EQ(entry->id, c.id);
     for (const auto& name : c.taken) EXPECT_EQ(rig.files.files["Q/" + name], "earlier " + name);
     EXPECT_EQ(rig.files.files["Q/" + c.id + ".bin"], "MZ-binary");
     EXPECT_NE(rig.files.files["Q/" + c.id + ".json"].find("\"id\": \"" + c.id + "\""),
@@ -343,8 +347,8 @@ TEST(Quarantine, FallsBackToCopyAndDelete) {
     rig.files.copy_ok = c.copy_ok;
     rig.files.remove_result = c.remove;
     rig.files.force_ok = c.force_ok;
-    const auto id = rig.quarantine.quarantine_file(kImage, "r");
-    EXPECT_EQ(id.has_value(), c.succeeds);
+    const auto entry = rig.quarantine.quarantine_file(kImage, "r");
+    EXPECT_EQ(entry.has_value(), c.succeeds);
     EXPECT_EQ(rig.files.calls, c.calls);
     EXPECT_EQ(rig.files.files.count("Q/q1700000000_123456700.bin"), c.copy_left ? 1u : 0u);
     EXPECT_EQ(rig.files.files.count("Q/q1700000000_123456700.json"), c.succeeds ? 1u : 0u);
@@ -368,6 +372,28 @@ TEST(Respond, FailedQuarantineFallsBackToTheTerminationReport) {
   const auto plain = gone.responder.respond(process_alert(Severity::Critical), config);
   EXPECT_EQ(plain->title, "Threat blocked: process terminated");
   EXPECT_TRUE(gone.files.calls.empty());
+}
+
+// A record that cannot be written leaves the file in quarantine with nothing
+// else naming where it came from: the report says so, names the path, and is
+// not a success.
+TEST(Respond, QuarantineWithoutItsRecordIsReportedWithTheOriginalPath) {
+  Rig rig;
+  rig.files.write_ok = false;
+  Config config;
+  config.auto_kill_on_critical = true;
+  config.auto_quarantine = true;
+  const auto report = rig.responder.respond(process_alert(Severity::Critical), config);
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->title, "Auto-response: quarantine record failed");
+  EXPECT_EQ(report->severity, Severity::Medium);
+  EXPECT_EQ(report->detail,
+            kBase +
+                "\nAction: process TERMINATED and its file moved to quarantine (id "
+                "q1700000000_123456700), where it is kept, but its record could not be written. "
+                "Original path: C:/Users/bob/Downloads/mimikatz.exe. It cannot relaunch.");
+  EXPECT_EQ(rig.files.files["Q/q1700000000_123456700.bin"], "MZ-binary");
+  EXPECT_EQ(rig.files.files.count(kImage), 0u);
 }
 
 // A folder that is a junction (or cannot be made) is never written through:

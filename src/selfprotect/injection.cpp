@@ -49,14 +49,22 @@ Alert injection_alert(uint32_t pid, std::string_view name, uint64_t total, std::
   return with_mitre(std::move(alert), "T1055 (Process Injection)", 8.4f);
 }
 
-bool InjectionScanState::reported(uint32_t pid) const {
+bool InjectionScanState::reported(uint32_t pid, std::optional<uint64_t> created) const {
   std::lock_guard lock(mutex_);
-  return reported_.count(pid) != 0;
+  auto it = reported_.find(pid);
+  return it != reported_.end() && it->second == created;
 }
 
-void InjectionScanState::mark_reported(uint32_t pid) {
+void InjectionScanState::mark_reported(uint32_t pid, std::optional<uint64_t> created) {
   std::lock_guard lock(mutex_);
-  reported_.insert(pid);
+  reported_[pid] = created;
+}
+
+void InjectionScanState::forget_ended(const std::vector<uint32_t>& running) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(reported_, [&](const auto& entry) {
+    return !std::binary_search(running.begin(), running.end(), entry.first);
+  });
 }
 
 namespace {
@@ -77,6 +85,10 @@ void examine(InjectionScanParts& p, uint32_t pid) {
   // from a drop folder is worth that.
   const std::optional<std::string> path = p.query.query_image_path(pid);
   if (!path || !in_drop_folder(to_lower(*path))) return;
+  // A process is its pid and creation time: asked only now, as reading it
+  // opens the process too.
+  const std::optional<uint64_t> created = p.memory.creation_time(pid);
+  if (p.state.reported(pid, created)) return;
 
   uint64_t total = 0;
   const bool opened = p.memory.walk(pid, [&](const MemoryRegion& region) {
@@ -89,7 +101,7 @@ void examine(InjectionScanParts& p, uint32_t pid) {
   // The name is that of the path just read, as process_name would give it,
   // so a process ending in between cannot leave a known path with a "?" name.
   p.out.push(injection_alert(pid, file_name(*path), total, *path));
-  p.state.mark_reported(pid);
+  p.state.mark_reported(pid, created);
 }
 
 }  // namespace
@@ -97,11 +109,12 @@ void examine(InjectionScanParts& p, uint32_t pid) {
 void scan_for_injection(InjectionScanParts& p) {
   const std::vector<uint32_t> pids = scannable_pids(p.table.snapshot());
   if (pids.empty()) return;
+  p.state.forget_ended(pids);
   const size_t start = static_cast<size_t>(p.state.advance() % pids.size());
   const size_t n = std::min(kProcessesPerScan, pids.size());
   for (size_t i = 0; i < n; ++i) {
     const uint32_t pid = pids[(start + i) % pids.size()];
-    if (pid == p.own_pid || p.state.reported(pid)) continue;
+    if (pid == p.own_pid) continue;
     examine(p, pid);
   }
 }

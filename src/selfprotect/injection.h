@@ -12,7 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
+#include <vector>
 
 #include "alert/alert.h"
 #include "engine/alert_queue.h"
@@ -45,6 +46,9 @@ class ProcessMemory {
   // Visits the regions of `pid` from address 0 upwards; false when the
   // process cannot be opened (nothing is visited).
   virtual bool walk(uint32_t pid, const RegionVisitor& visit) = 0;
+  // When `pid`'s process was created, in the system's own units; with the
+  // pid it names one process, as pids are reused. Nothing when unreadable.
+  virtual std::optional<uint64_t> creation_time(uint32_t pid) = 0;
 };
 
 // The region holding an address; nothing when the query fails.
@@ -65,20 +69,23 @@ bool in_drop_folder(std::string_view lower_path);
 Alert injection_alert(uint32_t pid, std::string_view name, uint64_t total, std::string_view path);
 
 // What outlives restarts of the detector: the cursor into the pid list and
-// the pids already reported. Any thread.
+// the processes already reported. Any thread.
 class InjectionScanState {
  public:
   // The cursor's value before it moves on by one scan's worth of processes.
   uint64_t advance() { return cursor_.fetch_add(kProcessesPerScan, std::memory_order_relaxed); }
-  bool reported(uint32_t pid) const;
-  void mark_reported(uint32_t pid);
+  // A process is its pid and creation time: a pid the system hands out again
+  // names a new process, which is examined again.
+  bool reported(uint32_t pid, std::optional<uint64_t> created) const;
+  void mark_reported(uint32_t pid, std::optional<uint64_t> created);
+  // Forgets the reported processes whose pid is not in `running` (sorted),
+  // so the set never outgrows the process list.
+  void forget_ended(const std::vector<uint32_t>& running);
 
  private:
   std::atomic<uint64_t> cursor_{0};
   mutable std::mutex mutex_;
-  // Never emptied: a pid reported once is never reported again, even when
-  // the system reuses it. Bounded by the pids the system can hand out.
-  std::unordered_set<uint32_t> reported_;
+  std::unordered_map<uint32_t, std::optional<uint64_t>> reported_;
 };
 
 struct InjectionScanParts {

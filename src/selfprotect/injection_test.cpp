@@ -161,6 +161,8 @@ TEST(InjectionScan, OnlyProcessesRunningFromADropFolderHaveTheirMemoryWalked) {
   for (int i = 0; i < 3; ++i) f.scan(snapshot);
 
   EXPECT_EQ(f.memory.walked, (std::vector<uint32_t>{520, 530}));
+  // Reading a creation time opens the process too.
+  EXPECT_EQ(f.memory.asked_created, (std::vector<uint32_t>{520, 530, 520, 530, 520, 530}));
   EXPECT_EQ(f.out.alerts.size(), 2u);
   EXPECT_EQ(f.trust.checked.size(), 2u);
 }
@@ -192,6 +194,25 @@ TEST(InjectionScan, AReportedPidIsNeverExaminedAgain) {
   f.scan(f.snapshot_of_known());
   EXPECT_EQ(f.out.alerts.size(), 1u);
   EXPECT_EQ(f.memory.walked, (std::vector<uint32_t>{500, 600, 600}));
+}
+
+// A pid is one process only with its creation time: when the system hands
+// the pid to a new process, that process is examined (and reported) again.
+// A pid that has left the process list is forgotten.
+TEST(InjectionScan, AReusedPidWithANewCreationTimeIsExaminedAgain) {
+  ScanFixture f;
+  f.process(500, {rwx_region(0x10000, 0x40000)});
+  f.memory.created[500] = 111;
+  f.scan(f.snapshot_of_known());
+  f.scan(f.snapshot_of_known());  // the same process: not again
+  f.memory.created[500] = 222;    // it ended; a new process got its pid
+  f.scan(f.snapshot_of_known());
+  EXPECT_EQ(f.out.alerts.size(), 2u);
+  EXPECT_EQ(f.memory.walked, (std::vector<uint32_t>{500, 500}));
+
+  f.scan({{600, "other.exe"}});  // 500 has gone
+  f.scan(f.snapshot_of_known());  // so even the same creation time is news
+  EXPECT_EQ(f.out.alerts.size(), 3u);
 }
 
 TEST(InjectionScan, SkipsTheSystemPidsItselfAndProcessesItCannotOpen) {

@@ -33,4 +33,14 @@ bool WindowsProcessMemory::walk(uint32_t pid, const RegionVisitor& visit) {
   return true;
 }
 
+std::optional<uint64_t> WindowsProcessMemory::creation_time(uint32_t pid) {
+  // GetProcessTimes needs PROCESS_QUERY_INFORMATION or
+  // PROCESS_QUERY_LIMITED_INFORMATION (Microsoft Learn, GetProcessTimes).
+  win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::nullopt;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return std::nullopt;
+  return uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+}
+
 }  // namespace tarnwick

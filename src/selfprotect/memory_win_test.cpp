@@ -66,6 +66,27 @@ TEST(WindowsProcessMemory, AProcessThatIsGoneCannotBeWalked) {
   int visited = 0;
   EXPECT_FALSE(memory.walk(0x7FFFFFF0, [&](const MemoryRegion&) { ++visited; }));
   EXPECT_EQ(visited, 0);
+  EXPECT_FALSE(memory.creation_time(0x7FFFFFF0));
+}
+
+// The creation time is the one the system gives the process's own handle,
+// the same at every reading, and later for a process started later.
+TEST(WindowsProcessMemory, CreationTimeNamesOneProcess) {
+  WindowsProcessMemory memory;
+  testing::Child first(testing::e2e_program(L"spin.exe"));
+  ASSERT_TRUE(first.started());
+  Sleep(50);  // past the clock's resolution
+  testing::Child second(testing::e2e_program(L"spin.exe"));
+  ASSERT_TRUE(second.started());
+
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ASSERT_TRUE(GetProcessTimes(first.handle(), &created, &exited, &kernel, &user));
+  const uint64_t expected = uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+  EXPECT_EQ(memory.creation_time(first.pid()), expected);
+  EXPECT_EQ(memory.creation_time(first.pid()), expected);
+  const std::optional<uint64_t> later = memory.creation_time(second.pid());
+  ASSERT_TRUE(later);
+  EXPECT_GT(*later, expected);
 }
 
 }  // namespace

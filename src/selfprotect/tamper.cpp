@@ -46,18 +46,35 @@ Alert binary_changed_alert() {
   return alert;
 }
 
-TamperWatch::TamperWatch(TamperWatchParts& parts)
-    : p_(parts), baseline_(summarise(parts.load(parts.config_path))) {
+TamperWatch::TamperWatch(TamperWatchParts& parts) : p_(parts) {
+  const ConfigReading reading = p_.read(p_.config_path);
+  if (reading.status != ConfigReading::Status::Unreadable) baseline_ = summarise(reading.config);
   if (p_.executable) size_baseline_ = p_.size(*p_.executable);
 }
 
+std::optional<ProtectionSummary> TamperWatch::read_summary() {
+  const ConfigReading reading = p_.read(p_.config_path);
+  if (reading.status != ConfigReading::Status::Unreadable) {
+    unreadable_polls_ = 0;
+    return summarise(reading.config);  // a missing file is the defaults
+  }
+  if (unreadable_polls_ < kUnreadablePollsSkipped) {
+    ++unreadable_polls_;
+    return std::nullopt;
+  }
+  return summarise(Config{});
+}
+
 void TamperWatch::poll() {
-  const ProtectionSummary current = summarise(p_.load(p_.config_path));
-  if (current != baseline_) {
-    if (auto reason = weakening_reason(baseline_, current)) p_.out.push(weakened_alert(*reason));
+  if (const std::optional<ProtectionSummary> current = read_summary()) {
+    // Without a baseline yet (the file was unreadable at start) the first
+    // reading becomes it, as a start-up reading would have.
+    if (baseline_ && *current != *baseline_) {
+      if (auto reason = weakening_reason(*baseline_, *current)) p_.out.push(weakened_alert(*reason));
+    }
     // Every change becomes the new baseline, so a strengthening or a severity
     // change is absorbed and only the next weakening is reported.
-    baseline_ = current;
+    baseline_ = *current;
   }
 
   if (!p_.executable) return;

@@ -48,8 +48,8 @@ Alert binary_changed_alert();
 
 struct TamperWatchParts {
   std::filesystem::path config_path;
-  // load_config in the engine: never fails, may recreate a missing file.
-  std::function<Config(const std::filesystem::path&)> load;
+  // read_config in the engine: it never creates or writes the file.
+  std::function<ConfigReading(const std::filesystem::path&)> read;
   // The running executable; nothing turns the executable check off.
   std::optional<std::filesystem::path> executable;
   // The file's size in bytes; nothing when it cannot be read.
@@ -59,18 +59,28 @@ struct TamperWatchParts {
   Sleeper sleep;
 };
 
+// Polls in a row a configuration file that cannot be read or parsed is
+// passed over (an editor's save caught halfway, a file locked for a moment)
+// before it counts as what the next start would use: the defaults.
+inline constexpr int kUnreadablePollsSkipped = 3;
+
 class TamperWatch {
  public:
-  // Takes the baselines: the configuration's summary and, when it can be
-  // read, the executable's size.
+  // Takes the baselines: the configuration's summary (a missing file is the
+  // defaults; an unreadable one gives none yet) and, when it can be read,
+  // the executable's size.
   explicit TamperWatch(TamperWatchParts& parts);
 
   // One comparison: the configuration, then the executable.
   void poll();
 
  private:
+  // The summary to compare, or nothing while an unreadable file is skipped.
+  std::optional<ProtectionSummary> read_summary();
+
   TamperWatchParts& p_;
-  ProtectionSummary baseline_;
+  std::optional<ProtectionSummary> baseline_;
+  int unreadable_polls_ = 0;
   std::optional<uint64_t> size_baseline_;
 };
 

@@ -13,15 +13,15 @@ namespace {
 
 using testing::AlertCollector;
 
-// A watch over a real configuration file in a temporary folder, loaded with
-// the engine's own loader, and an executable whose size the test scripts.
+// A watch over a real configuration file in a temporary folder, read with
+// the engine's own reader, and an executable whose size the test scripts.
 struct TamperFixture {
   testing::TempDir dir;
   AlertCollector out;
   std::deque<std::optional<uint64_t>> sizes;  // answers of the size query, in order
   int size_queries = 0;
   TamperWatchParts parts{dir / "Tarnwick.config.json",
-                         load_config,
+                         read_config,
                          std::filesystem::path("C:\\Tarnwick\\tarnwick.exe"),
                          [this](const std::filesystem::path&) -> std::optional<uint64_t> {
                            ++size_queries;
@@ -133,16 +133,60 @@ TEST(TamperWatch, StrengtheningIsAbsorbedSoTheNextWeakeningIsReported) {
   EXPECT_EQ(f.details(), std::vector{weakened_detail("network-threat blocking was turned OFF")});
 }
 
-TEST(TamperWatch, AFileDeletedWhileRunningIsRecreatedWithDefaultsAndCompared) {
+// A missing file is what the next start would use, the defaults, and the
+// watch never writes one: an editor's delete-then-rename save could find it
+// there and the user's file would be lost.
+TEST(TamperWatch, AMissingFileComparesAsTheDefaultsAndIsNeverCreated) {
   TamperFixture f;
   f.save(R"({"auto_response_enabled": true})");
   TamperWatch watch(f.parts);
   std::filesystem::remove(f.parts.config_path);
   watch.poll();
+  watch.poll();
   EXPECT_EQ(f.details(), std::vector{weakened_detail("auto-response was turned OFF")});
-  const ReadResult recreated = read_file(f.parts.config_path);
-  ASSERT_EQ(recreated.status, ReadStatus::Ok);
-  EXPECT_EQ(recreated.bytes, config_text(Config{}));
+  EXPECT_FALSE(std::filesystem::exists(f.parts.config_path));
+
+  TamperFixture none;  // missing from the start: the baseline is the defaults
+  TamperWatch fresh(none.parts);
+  none.save(R"({"auto_stop_ransomware": false})");
+  fresh.poll();
+  EXPECT_EQ(none.details(), std::vector{weakened_detail("ransomware blocking was turned OFF")});
+}
+
+// A save caught halfway must not read as the defaults: one that changed
+// nothing would otherwise report "auto-response was turned OFF".
+TEST(TamperWatch, AnUnreadableFileIsSkippedForThreePollsThenComparedAsTheDefaults) {
+  constexpr const char* kOn = R"({"auto_response_enabled": true})";
+  TamperFixture f;
+  f.save(kOn);
+  TamperWatch watch(f.parts);
+  for (int i = 0; i < kUnreadablePollsSkipped; ++i) {
+    f.save(R"({"auto_response_en)");
+    watch.poll();
+  }
+  f.save(kOn);  // the save completes unchanged
+  watch.poll();
+  EXPECT_TRUE(f.out.alerts.empty());
+
+  f.save("{");  // and now stays broken: three polls passed over, the fourth compares
+  for (int i = 0; i < kUnreadablePollsSkipped; ++i) watch.poll();
+  EXPECT_TRUE(f.out.alerts.empty());
+  watch.poll();
+  EXPECT_EQ(f.details(), std::vector{weakened_detail("auto-response was turned OFF")});
+  watch.poll();
+  EXPECT_EQ(f.out.alerts.size(), 1u);
+  EXPECT_EQ(read_file(f.parts.config_path).bytes, "{");  // never written
+
+  // Unreadable at start: no baseline yet, so the first reading sets it
+  // rather than being compared with defaults the engine never used.
+  TamperFixture late;
+  late.save(R"({"auto_stop)");
+  TamperWatch starting(late.parts);
+  late.save(R"({"auto_stop_ransomware": false})");
+  starting.poll();
+  late.save(R"({"auto_stop_ransomware": false, "auto_stop_network_threat": false})");
+  starting.poll();
+  EXPECT_EQ(late.details(), std::vector{weakened_detail("network-threat blocking was turned OFF")});
 }
 
 TEST(TamperWatch, ExecutableSizeFollowsEverySuccessfulReading) {

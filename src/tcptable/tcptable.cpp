@@ -44,6 +44,25 @@ void decode_tcp_table(std::span<const uint8_t> bytes, std::vector<TcpRow>& rows)
   }
 }
 
+bool fetch_tcp_table(const TableFetchFn& fetch, std::vector<uint8_t>& buffer,
+                     std::vector<TcpRow>& rows) {
+  rows.clear();
+  uint32_t size = 0;
+  if (fetch(nullptr, size) != TableFetch::TooSmall || size == 0) return false;
+  // Connections opened between the size query and the read make the table
+  // larger than the buffer; a busy machine can do that more than once.
+  for (int attempt = 0; attempt <= kTcpTableRetries; ++attempt) {
+    buffer.resize(size);
+    const TableFetch result = fetch(buffer.data(), size);
+    if (result == TableFetch::Ok) {
+      decode_tcp_table(buffer, rows);
+      return true;
+    }
+    if (result != TableFetch::TooSmall || size <= buffer.size()) return false;
+  }
+  return false;
+}
+
 void append_ipv4(uint32_t addr, std::string& out) {
   for (int shift = 24; shift >= 0; shift -= 8) {
     const unsigned octet = (addr >> shift) & 0xFF;

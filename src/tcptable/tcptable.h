@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,10 +31,28 @@ struct TcpRow {
 class TcpTable {
  public:
   virtual ~TcpTable() = default;
-  // Replaces `rows` with the current table in table order; leaves it empty
-  // when the table cannot be read.
-  virtual void read(std::vector<TcpRow>& rows) = 0;
+  // Replaces `rows` with the current table in table order. False, with
+  // `rows` empty, when the table cannot be read: an empty table is not a
+  // failure.
+  virtual bool read(std::vector<TcpRow>& rows) = 0;
 };
+
+// What one call for the raw table gave.
+enum class TableFetch { Ok, TooSmall, Failed };
+// One call: with no buffer it only reports the size needed (TooSmall);
+// TooSmall also sets `size` to the size needed now.
+using TableFetchFn = std::function<TableFetch(uint8_t* buffer, uint32_t& size)>;
+
+// Times the table is asked for again when it grew between the size query
+// and the read.
+inline constexpr int kTcpTableRetries = 3;
+
+// Asks `fetch` for the size, then for the table with a buffer that large,
+// and again with the larger size while the table keeps growing (up to
+// kTcpTableRetries times); decodes it into `rows`. False when no read
+// succeeded.
+bool fetch_tcp_table(const TableFetchFn& fetch, std::vector<uint8_t>& buffer,
+                     std::vector<TcpRow>& rows);
 
 // The size of one raw row: state, local address, local port, remote address,
 // remote port and owning pid, 32 bits each.

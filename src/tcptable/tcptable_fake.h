@@ -17,15 +17,16 @@ class FakeTcpTable final : public TcpTable {
   std::vector<TcpRow> rows;
   int reads = 0;
 
-  void read(std::vector<TcpRow>& out) override {
+  bool read(std::vector<TcpRow>& out) override {
     ++reads;
     if (script.empty()) {
       out = rows;
-      return;
+      return true;
     }
     std::optional<std::vector<TcpRow>> next = std::move(script.front());
     script.pop_front();
     out = next ? std::move(*next) : std::vector<TcpRow>{};
+    return next.has_value();
   }
 };
 

@@ -79,6 +79,61 @@ TEST(DecodeTcpTable, NeverReadsPastTheBuffer) {
   }
 }
 
+// A table that grows while it is read: each call is scripted with what it
+// answers and the size it reports; the table fits whatever buffer its `Ok`
+// call gets.
+TEST(FetchTcpTable, AsksAgainWhileTheTableGrowsUpToThreeTimes) {
+  using F = TableFetch;
+  struct Answer {
+    F result;
+    uint32_t size;
+  };
+  const uint32_t one = 4 + kRawTcpRowSize, two = 4 + 2 * kRawTcpRowSize;
+  struct Case {
+    const char* name;
+    std::vector<Answer> answers;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"fits at once", {{F::TooSmall, one}, {F::Ok, one}}, true},
+      {"grew three times",
+       {{F::TooSmall, one}, {F::TooSmall, two}, {F::TooSmall, two + 24}, {F::TooSmall, two + 48},
+        {F::Ok, 0}},
+       true},
+      {"grew four times",
+       {{F::TooSmall, one}, {F::TooSmall, two}, {F::TooSmall, two + 24}, {F::TooSmall, two + 48},
+        {F::TooSmall, two + 72}},
+       false},
+      {"read fails", {{F::TooSmall, one}, {F::Failed, 0}}, false},
+      {"size query fails", {{F::Failed, 0}}, false},
+      {"no size", {{F::TooSmall, 0}}, false},
+      {"too small without growing", {{F::TooSmall, two}, {F::TooSmall, two}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    size_t calls = 0;
+    std::vector<uint32_t> buffers;  // the size of each buffer offered
+    const TableFetchFn fetch = [&](uint8_t* buffer, uint32_t& size) {
+      if (buffer != nullptr) buffers.push_back(size);
+      const Answer a = c.answers.at(calls++);
+      if (a.result == F::Ok) {
+        const std::vector<uint8_t> raw = table_bytes(1, {kOutbound});
+        std::memcpy(buffer, raw.data(), raw.size());
+      } else {
+        size = a.size;
+      }
+      return a.result;
+    };
+    std::vector<uint8_t> buffer;
+    std::vector<TcpRow> rows{kListener};
+    EXPECT_EQ(fetch_tcp_table(fetch, buffer, rows), c.ok);
+    EXPECT_EQ(calls, c.answers.size());
+    EXPECT_EQ(rows, c.ok ? std::vector<TcpRow>{kOutbound} : std::vector<TcpRow>{});
+    // Every retry offers the size the previous call asked for.
+    for (size_t i = 0; i < buffers.size(); ++i) EXPECT_EQ(buffers[i], c.answers[i].size);
+  }
+}
+
 TEST(FormatIpv4, DottedQuads) {
   EXPECT_EQ(format_ipv4(0), "0.0.0.0");
   EXPECT_EQ(format_ipv4(ipv4(127, 0, 0, 1)), "127.0.0.1");

@@ -8,17 +8,19 @@
 
 namespace tarnwick {
 
-void WindowsTcpTable::read(std::vector<TcpRow>& rows) {
-  rows.clear();
-  DWORD size = 0;
-  DWORD rc = GetExtendedTcpTable(nullptr, &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-  if (rc != ERROR_INSUFFICIENT_BUFFER || size == 0) return;
-  buffer_.resize(size);
-  // A table that grew since the size query fails here too; this poll then
-  // sees nothing and the next one asks again.
-  rc = GetExtendedTcpTable(buffer_.data(), &size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
-  if (rc != NO_ERROR) return;
-  decode_tcp_table(buffer_, rows);
+bool WindowsTcpTable::read(std::vector<TcpRow>& rows) {
+  const auto fetch = [](uint8_t* buffer, uint32_t& size) {
+    DWORD bytes = size;
+    const DWORD rc =
+        GetExtendedTcpTable(buffer, &bytes, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    size = bytes;
+    if (rc == NO_ERROR) return TableFetch::Ok;
+    // Also the answer when the table outgrew the buffer; `bytes` is then
+    // the size it needs now (Microsoft Learn, GetExtendedTcpTable).
+    if (rc == ERROR_INSUFFICIENT_BUFFER) return TableFetch::TooSmall;
+    return TableFetch::Failed;
+  };
+  return fetch_tcp_table(fetch, buffer_, rows);
 }
 
 }  // namespace tarnwick

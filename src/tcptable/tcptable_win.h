@@ -8,7 +8,7 @@ namespace tarnwick {
 // Not shared between threads: it keeps its buffer from one read to the next.
 class WindowsTcpTable final : public TcpTable {
  public:
-  void read(std::vector<TcpRow>& rows) override;
+  bool read(std::vector<TcpRow>& rows) override;
 
  private:
   std::vector<uint8_t> buffer_;

@@ -1,9 +1,10 @@
 """Command words and service control of the real tarnwick.exe under Wine."""
+import os
 import time
 import unittest
 
-from harness import (SERVICE_DATA_DIR, STATS, TARNWICK, Engine, WineTestCase, read_bytes, run,
-                     stats, titles, wait_for, wine_process_args)
+from harness import (DATA_DIR, SERVICE_DATA_DIR, STATS, TARNWICK, Engine, WineTestCase,
+                     read_bytes, run, stats, titles, wait_for, wine_process_args)
 
 
 def service_running():
@@ -86,6 +87,18 @@ class Foreground(WineTestCase):
         self.assertEqual(engine.stderr, b"")
         self.assertEqual(stats()["total_alerts"], len(titles()))
         self.assertIsNone(read_bytes(STATS + ".tmp"))
+
+    def test_a_lock_file_that_cannot_be_opened_keeps_the_engine_out(self):
+        # On Windows an unelevated run is refused the service's lock file with
+        # access denied. Wine ignores access lists (and runs as root here), so
+        # a folder stands in the file's place: CreateFileW refuses to open it
+        # with the same ERROR_ACCESS_DENIED.
+        os.makedirs(os.path.join(DATA_DIR, "Tarnwick.lock"))
+        second = run(TARNWICK, "run", timeout=30)
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(second.stderr, b"Another Tarnwick engine is already using "
+                                        b"C:\\ProgramData\\Tarnwick.\n")
+        self.assertNotIn("Tarnwick is patrolling", titles())
 
 
 if __name__ == "__main__":

@@ -1,13 +1,15 @@
-"""File activity in the real engine: a burst of encrypted-looking files, and
-a configuration whose only watched folder is missing."""
+"""File activity in the real engine: a burst of encrypted-looking files, the
+same while a game keeps game mode on, and a configuration whose only watched
+folder is missing."""
 import glob
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
-from harness import (DRIVE_C, PROGRAMS, Engine, WineTestCase, alerts_titled, run, stats, titles,
-                     wait_for, write_config)
+from harness import (DATA_DIR, DRIVE_C, PROGRAMS, Engine, WineTestCase, alerts_titled,
+                     copy_program, run, stats, titles, wait_for, wine_env, write_config)
 
 FOLDER = "C:\\tarnwick-files"
 HOST_FOLDER = os.path.join(DRIVE_C, "tarnwick-files")
@@ -22,6 +24,26 @@ def write_files(folder, count, ext):
 
 def ransomware_alerts():
     return alerts_titled(TITLE)
+
+
+def wait_for_game_mode(timeout=30):
+    """True once the connection snapshot, rewritten every 3 s and every 10 s
+    in game mode, has gone 6 s without a rewrite."""
+    path = os.path.join(DATA_DIR, "Tarnwick.conns.json")
+    last, since = None, time.monotonic()
+    end = since + timeout
+    while time.monotonic() < end:
+        try:
+            st = os.stat(path)
+            now = (st.st_ino, st.st_mtime_ns)
+        except OSError:
+            now = None
+        if now != last:
+            last, since = now, time.monotonic()
+        elif last is not None and time.monotonic() - since > 6:
+            return True
+        time.sleep(0.05)
+    return False
 
 
 class FileActivity(WineTestCase):
@@ -64,6 +86,28 @@ class FileActivity(WineTestCase):
         self.assertIsNone(alert["remediation"])
         self.assertFalse([t for t in after if t.startswith(("Threat blocked", "Auto-response"))], after)
         self.assertEqual(stats()["actions"], 0)
+
+    def test_burst_while_a_game_runs_is_still_reported(self):
+        write_config(watch_dirs=[FOLDER], ransomware_burst_count=10,
+                     game_processes=["tarnwick-game.exe"])
+        copy_program("spin.exe", "C:\\users\\Public\\tarnwick-game.exe")
+        game = subprocess.Popen(["wine", "C:\\users\\Public\\tarnwick-game.exe"], env=wine_env(),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        try:
+            with Engine():
+                self.assertTrue(wait_for_game_mode(), "game mode never came on")
+                for _ in range(3):
+                    write_files(FOLDER, 30, ".locked")
+                    if wait_for(ransomware_alerts, 5):
+                        break
+                alerts = ransomware_alerts()
+                self.assertEqual(game.poll(), None, "the game ended during the test")
+        finally:
+            game.kill()
+            game.wait()
+        self.assertEqual(len(alerts), 1, titles())
+        self.assertIn("Many files now end in .locked", alerts[0]["detail"])
 
     def test_only_missing_folder_configured_watches_nothing(self):
         write_config(watch_dirs=[FOLDER + "\\missing"], ransomware_burst_count=10)
