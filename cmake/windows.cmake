@@ -26,6 +26,10 @@ target_include_directories(tarnwick PRIVATE ${MESSAGES_DIR})
 set_source_files_properties(${MESSAGES_DIR}/messages.rc PROPERTIES
                             OBJECT_DEPENDS ${MESSAGES_DIR}/MSG00409.bin)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
+# Sections at page-aligned file offsets can be mapped straight from the file;
+# with the default 512-byte alignment Wine copies the whole image into private
+# memory of the engine.
+target_link_options(tarnwick PRIVATE -Wl,--file-alignment,4096)
 target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS})
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/src/replay/replay_main.cpp)

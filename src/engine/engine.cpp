@@ -53,19 +53,21 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
                  clock, clock());
 
   std::thread sink_thread =
-      spawn_thread([&] { run_alert_sink(*shared.queue, engine_flags, sink, clock); });
+      spawn_thread("sink", [&] { run_alert_sink(*shared.queue, engine_flags, sink, clock); });
   std::thread stats_thread =
-      spawn_thread([&] { run_stats_writer(engine_flags, *shared.stats, sleeper); });
-  std::thread game_thread = spawn_thread(platform.make_game_mode(shared));
-  std::thread conns_thread = spawn_thread(platform.make_conns_writer(shared));
+      spawn_thread("stats", [&] { run_stats_writer(engine_flags, *shared.stats, sleeper); });
+  std::thread game_thread = spawn_thread("gamemode", platform.make_game_mode(shared));
+  std::thread conns_thread = spawn_thread("conns", platform.make_conns_writer(shared));
 
-  std::vector<std::thread> supervisors;
+  std::vector<SupervisedDetector> detectors;
   for (std::string_view name : kDetectorNames) {
-    supervisors.push_back(spawn_thread(
-        [&, name = std::string(name), detector = platform.make_detector(name, shared)] {
-          supervise_detector(name, detector, engine_flags, sleeper, platform.error_stream());
-        }));
+    detectors.push_back({std::string(name), platform.make_detector(name, shared)});
   }
+  // One thread supervises all detectors; each run of a detector is a thread
+  // named after it.
+  std::thread supervisor = spawn_thread("supervisor", [&] {
+    supervise_detectors(detectors, engine_flags, sleeper, platform.error_stream());
+  });
 
   shared.queue->push(make_alert(AlertSource::System, Severity::Info, kStartupTitle,
                                 std::string(kStartupDetail)));
@@ -73,7 +75,7 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
     shared.queue->push(std::move(*invalid));
   }
 
-  for (auto& s : supervisors) s.join();
+  supervisor.join();
 
   shared.queue->close();
   game_thread.join();

@@ -141,5 +141,41 @@ TEST(Supervisor, EachRunIsOnAFreshThread) {
   EXPECT_NE(ids[0], std::this_thread::get_id());
 }
 
+TEST(Supervisor, DetectorsShareOneSupervisorAndKeepTheirOwnDelays) {
+  EngineFlags flags;
+  std::atomic<int> quick_runs{0}, steady_runs{0};
+  std::vector<std::chrono::milliseconds> waits;
+  const Sleeper sleep = [&](std::chrono::milliseconds d) {
+    waits.push_back(d);
+    return !flags.stopping();
+  };
+  const std::vector<SupervisedDetector> detectors = {
+      {"network", [&] {
+         if (++quick_runs == 4) flags.request_stop();
+       }},
+      {"process", [&] {
+         ++steady_runs;
+         while (!flags.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+       }},
+  };
+  std::ostringstream err;
+  supervise_detectors(detectors, flags, sleep, err);
+
+  EXPECT_EQ(quick_runs, 4);
+  EXPECT_EQ(steady_runs, 1);
+  EXPECT_EQ(err.str(),
+            "[supervisor] detector 'network' exited; restarting in 1s\n"
+            "[supervisor] detector 'network' exited; restarting in 2s\n"
+            "[supervisor] detector 'network' exited; restarting in 4s\n");
+  // While another detector runs, the back-off is waited in slices, so its
+  // exit would be seen within one; together they make the whole delays.
+  std::chrono::milliseconds total{0};
+  for (auto w : waits) {
+    EXPECT_LE(w, std::chrono::milliseconds(250));
+    total += w;
+  }
+  EXPECT_EQ(total, std::chrono::seconds(7));
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -7,14 +7,11 @@ namespace tarnwick {
 
 bool sleep_unless_stopped(const EngineFlags& flags, std::chrono::milliseconds duration) {
   using namespace std::chrono;
-  constexpr milliseconds kSlice{250};
   const auto deadline = steady_clock::now() + duration;
-  for (;;) {
-    if (flags.stopping()) return false;
-    const auto now = steady_clock::now();
-    if (now >= deadline) break;
-    std::this_thread::sleep_for(std::min<steady_clock::duration>(kSlice, deadline - now));
-  }
+  std::unique_lock lock(flags.sleep_mutex);
+  // Waking only at the deadline or at stop keeps a dozen idle threads from
+  // waking four times a second each just to look at the flag.
+  flags.stop_requested.wait_until(lock, deadline, [&] { return flags.stopping(); });
   return !flags.stopping();
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "sysenv/sysenv.h"
 #include "text/text.h"
 #include "win/wide_win.h"
 
@@ -247,6 +248,8 @@ class WindowsTraceSession final : public TraceSession {
     std::promise<ULONG> finished;
     std::future<ULONG> result = finished.get_future();
     thread_ = std::thread([this, handle = consumer_, done = std::move(finished)]() mutable {
+      // Named after its session ("Tarnwick-proc", "Tarnwick-dns").
+      name_current_thread(win::narrow(name_));
       const ULONG rc = ProcessTrace(&handle, 1, nullptr, nullptr);
       processing_ended_.store(true);
       done.set_value(rc);

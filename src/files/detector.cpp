@@ -94,15 +94,20 @@ void run_folder_watch(FolderWatchParts& p) {
 namespace {
 
 // `folder` must outlive the thread.
+void watch_folder(FilesDetectorParts& p, const BurstSettings& settings,
+                  const std::string& folder) {
+  std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
+  if (!watch) return;
+  BurstDetector burst(settings, folder);
+  FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.sleep};
+  run_folder_watch(parts);
+}
+
+// The watcher's thread is "files-{number}".
 std::thread start_watcher(FilesDetectorParts& p, const BurstSettings& settings,
-                          const std::string& folder) {
-  return spawn_thread([&p, &settings, &folder] {
-    std::unique_ptr<DirectoryWatch> watch = p.watcher.open(folder);
-    if (!watch) return;
-    BurstDetector burst(settings, folder);
-    FolderWatchParts parts{*watch, burst, p.culprits, p.out, p.flags, p.sleep};
-    run_folder_watch(parts);
-  });
+                          const std::string& folder, size_t number) {
+  return spawn_thread("files-" + std::to_string(number),
+                      [&p, &settings, &folder] { watch_folder(p, settings, folder); });
 }
 
 void run_rescanning(FilesDetectorParts& p, const FolderRescan& rescan) {
@@ -121,7 +126,7 @@ void run_rescanning(FilesDetectorParts& p, const FolderRescan& rescan) {
       if (watched.size() == kMaxWatchedFolders) break;
       if (!watched.insert(folder).second) continue;
       folders.push_back(folder);
-      watchers.push_back(start_watcher(p, settings, folders.back()));
+      watchers.push_back(start_watcher(p, settings, folders.back(), watchers.size() + 1));
     }
   } while (rescan.sleep(kProfileRescanInterval));
   for (auto& watcher : watchers) watcher.join();
@@ -143,7 +148,12 @@ void run_files_detector(FilesDetectorParts& p) {
   const BurstSettings settings = burst_settings(p.config);
   std::vector<std::thread> watchers;
   watchers.reserve(folders.size());
-  for (const std::string& folder : folders) watchers.push_back(start_watcher(p, settings, folder));
+  for (size_t i = 0; i + 1 < folders.size(); ++i) {
+    watchers.push_back(start_watcher(p, settings, folders[i], i + 1));
+  }
+  // The detector's own thread would only wait for the others: it watches the
+  // last folder itself.
+  watch_folder(p, settings, folders.back());
   for (auto& watcher : watchers) watcher.join();
 }
 

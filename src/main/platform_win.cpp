@@ -67,7 +67,9 @@ void run_windows_process_detector(AlertQueue& queue, const EngineFlags& flags) {
 
 void run_windows_network_detector(AlertQueue& queue, const EngineFlags& flags) {
   WindowsTcpTable table;
-  WindowsProcessQuery query;
+  WindowsProcessQuery opened;
+  WindowsProcessCreationTimes created;
+  CachedProcessQuery query(opened, created, std::chrono::steady_clock::now);
   QueueOut out(queue);
   NetworkDetectorParts parts{table, query, out, flags, stop_aware_sleeper(flags), monitor_now};
   run_network_detector(parts);
@@ -91,7 +93,7 @@ void run_windows_persistence_detector(AlertQueue& queue, const EngineFlags& flag
                        }};
   std::thread people_thread;
   if (run_as == RunAs::Service) {
-    people_thread = spawn_thread([&people] { run_user_hive_watch(people); });
+    people_thread = spawn_thread("persist-users", [&people] { run_user_hive_watch(people); });
   }
   run_persistence_detector(parts);
   if (people_thread.joinable()) people_thread.join();
@@ -267,7 +269,9 @@ std::function<void()> WindowsPlatform::make_game_mode(const EngineShared& shared
 std::function<void()> WindowsPlatform::make_conns_writer(const EngineShared& shared) {
   return [path = shared.conns_path, flags = shared.flags] {
     WindowsTcpTable table;
-    WindowsProcessQuery query;
+    WindowsProcessQuery opened;
+    WindowsProcessCreationTimes created;
+    CachedProcessQuery query(opened, created, std::chrono::steady_clock::now);
     ConnsWriterParts parts{path, table, query, *flags, stop_aware_sleeper(*flags), unix_now};
     run_conns_writer(parts);
   };

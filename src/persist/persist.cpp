@@ -53,11 +53,15 @@ void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono
 
 void run_persistence_detector(PersistenceParts& parts) {
   std::vector<std::thread> watchers;
+  int number = 0;
   for (const AutostartKey& key : kAutostartKeys) {
-    watchers.push_back(spawn_thread([&parts, &key] { run_autostart_watcher(key, parts); }));
+    watchers.push_back(spawn_thread("persist-run-" + std::to_string(++number),
+                                    [&parts, &key] { run_autostart_watcher(key, parts); }));
   }
-  watchers.push_back(spawn_thread([&parts] { run_service_watcher(parts); }));
-  watchers.push_back(spawn_thread([&parts] { run_task_watcher(parts); }));
+  watchers.push_back(spawn_thread("persist-svc", [&parts] { run_service_watcher(parts); }));
+  // The detector's own thread would only wait for the others: it watches the
+  // tasks itself.
+  run_task_watcher(parts);
   for (std::thread& watcher : watchers) watcher.join();
 }
 

@@ -1,9 +1,9 @@
 #pragma once
-// The persistence detector: one watcher per autostart key, the service watcher
-// and the scheduled-task watcher, each on its own thread, all started by
-// run_persistence_detector on the detector's thread, which then only waits
-// for them. What they share is bundled here; every part must be safe to use
-// from all the watcher threads at once.
+// The persistence detector: one watcher per autostart key and the service
+// watcher, each on its own thread started by run_persistence_detector, and
+// the scheduled-task watcher on the detector's own thread. What they share
+// is bundled here; every part must be safe to use from all the watchers at
+// once.
 
 #include <chrono>
 #include <functional>
@@ -49,8 +49,8 @@ void poll_new_names(PersistenceParts& p, std::chrono::seconds every, std::chrono
                     const std::function<std::optional<NameSet>()>& read,
                     const std::function<void(const std::string&)>& report);
 
-// The detector thread body: starts every watcher and returns once all of
-// them have ended, which happens when `stop` is set.
+// The detector thread body: runs every watcher (one of them itself) and
+// returns once all of them have ended, which happens when `stop` is set.
 void run_persistence_detector(PersistenceParts& parts);
 
 }  // namespace tarnwick

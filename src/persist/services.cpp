@@ -13,6 +13,27 @@ bool is_driver_service(const RegistryReader& registry, const std::string& name) 
   return type && (*type == 1 || *type == 2);
 }
 
+NameSet ServiceTypes::drivers_among(const NameSet& listing) {
+  std::erase_if(types_, [&](const auto& kv) { return listing.count(kv.first) == 0; });
+  NameSet drivers;
+  for (const std::string& name : listing) {
+    auto known = types_.find(name);
+    if (known == types_.end()) {
+      const std::optional<uint32_t> type = read_(name);
+      if (!type) continue;
+      known = types_.emplace(name, *type).first;
+    }
+    if (known->second == 1 || known->second == 2) drivers.insert(name);
+  }
+  return drivers;
+}
+
+ServiceTypes::ReadType service_type_reader(const RegistryReader& registry) {
+  return [&registry](const std::string& name) {
+    return registry.read_u32(Hive::LocalMachine, service_key(name), "Type");
+  };
+}
+
 Alert service_alert(const std::string& name) {
   Alert alert =
       make_alert(AlertSource::Persistence, Severity::Medium, "New Windows service registered",

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 #include "persist/persist_testing.h"
 
 namespace tarnwick {
@@ -98,6 +102,37 @@ TEST(ServiceWatcher, PollsEvery15SecondsAnd60InGameMode) {
   PersistenceParts parts = fake.scripted({[&] { fake.flags.game_mode_active = true; }, [] {}});
   run_service_watcher(parts);
   EXPECT_EQ(fake.waits_in_seconds(), (std::vector<long long>{15, 60, 60}));
+}
+
+TEST(ServiceTypes, EachTypeIsReadOnceAndAgainAfterTheNameWasGone) {
+  std::map<std::string, uint32_t> registry = {{"beep", 1}, {"npfs", 2}, {"spooler", 16}};
+  std::vector<std::string> reads;
+  ServiceTypes types([&](const std::string& name) -> std::optional<uint32_t> {
+    reads.push_back(name);
+    auto it = registry.find(name);
+    if (it == registry.end()) return std::nullopt;
+    return it->second;
+  });
+  const NameSet all = {"beep", "npfs", "spooler"};
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(types.drivers_among(all), (NameSet{"beep", "npfs"}));
+  std::sort(reads.begin(), reads.end());
+  EXPECT_EQ(reads, (std::vector<std::string>{"beep", "npfs", "spooler"}));
+
+  // "beep" is deleted and registered again, now as an own-process service.
+  reads.clear();
+  EXPECT_EQ(types.drivers_among({"npfs", "spooler"}), NameSet{"npfs"});
+  registry["beep"] = 16;
+  EXPECT_EQ(types.drivers_among(all), NameSet{"npfs"});
+  EXPECT_EQ(reads, std::vector<std::string>{"beep"});
+
+  // A key whose Type is not written yet is read at every listing until it is.
+  reads.clear();
+  const NameSet with_new = {"beep", "npfs", "spooler", "rogue"};
+  EXPECT_EQ(types.drivers_among(with_new), NameSet{"npfs"});
+  registry["rogue"] = 1;
+  EXPECT_EQ(types.drivers_among(with_new), (NameSet{"npfs", "rogue"}));
+  EXPECT_EQ(types.drivers_among(with_new), (NameSet{"npfs", "rogue"}));
+  EXPECT_EQ(reads, (std::vector<std::string>{"rogue", "rogue"}));
 }
 
 }  // namespace

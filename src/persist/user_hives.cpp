@@ -19,8 +19,10 @@ class HiveWatch {
       : keys_(sid, p.account_of(sid)),
         parts_{p.persistence.registry, p.persistence.image, p.persistence.out, flags_,
                p.sleeper_for(flags_)} {
+    int number = 0;
     for (const AutostartKey& key : keys_.keys()) {
-      threads_.push_back(spawn_thread([this, &key] { run_autostart_watcher(key, parts_); }));
+      threads_.push_back(spawn_thread("persist-user-" + std::to_string(++number),
+                                      [this, &key] { run_autostart_watcher(key, parts_); }));
     }
   }
   HiveWatch(const HiveWatch&) = delete;

@@ -1,6 +1,7 @@
 #pragma once
 // The real process list, process and signature queries.
 
+#include "procmeta/name_cache.h"
 #include "procmeta/procmeta.h"
 #include "procmeta/trust_cache.h"
 
@@ -22,6 +23,12 @@ class WindowsProcessStanding final : public ProcessStanding {
  public:
   std::optional<bool> is_critical(uint32_t pid) const override;
   std::optional<std::string> user_sid(uint32_t pid) const override;
+};
+
+// Creation times of every process from one read of the system's process list.
+class WindowsProcessCreationTimes final : public ProcessCreationTimes {
+ public:
+  CreationTimes read() override;
 };
 
 // The system's trust checks, uncached.

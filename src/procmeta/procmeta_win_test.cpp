@@ -3,6 +3,7 @@
 #include "fileio/fileio.h"
 #include "procmeta/procmeta_win.h"
 #include "testsupport/win_test_support.h"
+#include "win/handle_win.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -29,6 +30,23 @@ TEST(WindowsProcessQuery, ImagePathOfLiveProcessesOnly) {
   bool gone = false;
   for (int i = 0; i < 40 && !gone; ++i, Sleep(100)) gone = !query.query_image_path(gone_pid);
   EXPECT_TRUE(gone);
+}
+
+TEST(WindowsProcessCreationTimes, ListsEveryProcessWithTheTimeItsHandleReports) {
+  WindowsProcessCreationTimes list;
+  const auto spin = testing::e2e_program(L"spin.exe");
+  testing::Child child(spin);
+  ASSERT_TRUE(child.started());
+  const CreationTimes times = list.read();
+  for (DWORD pid : {GetCurrentProcessId(), static_cast<DWORD>(child.pid())}) {
+    win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    ASSERT_TRUE(process);
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ASSERT_TRUE(GetProcessTimes(process.get(), &created, &exited, &kernel, &user));
+    const uint64_t expected = uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+    ASSERT_EQ(times.count(pid), 1u) << pid;
+    EXPECT_EQ(times.at(pid), expected) << pid;
+  }
 }
 
 TEST(WindowsSignatureCheck, OnlyAValidEmbeddedSignatureCounts) {

@@ -68,6 +68,8 @@ TEST(SelfProtectDetector, TheScanCursorAndReportedPidsOutliveARestart) {
     d.table.script = {processes(40), processes(40)};
     d.cycles = 2;
     d.memory.regions[100] = {testing::rwx_region(0x10000, 0x40000)};
+    // Every process runs from a drop folder, so each one examined is walked.
+    for (const auto& [pid, name] : processes(40)) d.query.paths[pid] = "C:\\users\\Public\\p.exe";
     d.query.paths[100] = "C:\\users\\Public\\rwx.exe";
     d.run(state);
     examined.insert(examined.end(), d.memory.walked.begin(), d.memory.walked.end());

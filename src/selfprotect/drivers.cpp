@@ -148,7 +148,7 @@ Alert known_driver_present_alert(std::string_view name,
 }
 
 DriverWatch::DriverWatch(DriverWatchParts& parts)
-    : p_(parts), previous_(driver_service_set(parts.registry)) {
+    : p_(parts), types_(service_type_reader(parts.registry)), previous_(read_drivers()) {
   if (previous_) take_baseline(*previous_);
 }
 
@@ -170,10 +170,18 @@ void DriverWatch::take_baseline(NameSet drivers) {
   }
 }
 
+std::optional<NameSet> DriverWatch::read_drivers() {
+  const std::optional<NameSet> services =
+      p_.registry.subkey_names(Hive::LocalMachine, kServicesKey);
+  // Only a complete listing says which names are gone.
+  if (!services) return std::nullopt;
+  return types_.drivers_among(*services);
+}
+
 void DriverWatch::check() {
   // A listing that missed a driver would make it look new at the next one,
   // and disabling a storage driver leaves a machine that cannot boot.
-  std::optional<NameSet> current = driver_service_set(p_.registry);
+  std::optional<NameSet> current = read_drivers();
   if (!current) return;
   if (!previous_) {
     previous_ = std::move(current);

@@ -11,6 +11,7 @@
 #include "alert/alert.h"
 #include "engine/alert_queue.h"
 #include "procmeta/procmeta.h"
+#include "persist/services.h"
 #include "registry/registry.h"
 #include "selfprotect/known_drivers.h"
 
@@ -117,14 +118,18 @@ class DriverWatch {
 
   // Judges every driver service not in the previous set, then keeps the
   // current set, so a service removed and registered again is judged again.
+  // Each service's Type is read once, when its name first appears.
   // A set that cannot be read skips the check and keeps the previous one.
   void check();
 
  private:
   void judge(const std::string& name);
   void take_baseline(NameSet drivers);
+  // The driver set, each service's Type read once (see ServiceTypes).
+  std::optional<NameSet> read_drivers();
 
   DriverWatchParts& p_;
+  ServiceTypes types_;
   std::optional<NameSet> previous_;
   // The drivers present when the watch began. The machine booted with them:
   // one of them is never disabled, whatever a later check makes of it.

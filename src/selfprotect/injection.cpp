@@ -79,15 +79,22 @@ std::vector<uint32_t> scannable_pids(const ProcessSnapshot& snapshot) {
   return pids;  // ascending: the snapshot is ordered by pid
 }
 
-void examine(InjectionScanParts& p, uint32_t pid, std::optional<uint64_t> created) {
+void examine(InjectionScanParts& p, uint32_t pid) {
+  // Cheapest first: the folder test needs one path query, a walk queries
+  // every region of the address space, and only the rare program running
+  // from a drop folder is worth that.
+  const std::optional<std::string> path = p.query.query_image_path(pid);
+  if (!path || !in_drop_folder(to_lower(*path))) return;
+  // A process is its pid and creation time: asked only now, as reading it
+  // opens the process too.
+  const std::optional<uint64_t> created = p.memory.creation_time(pid);
+  if (p.state.reported(pid, created)) return;
+
   uint64_t total = 0;
   const bool opened = p.memory.walk(pid, [&](const MemoryRegion& region) {
     if (counts_as_rwx(region)) total += region.size;
   });
   if (!opened || total < kRwxThreshold) return;
-
-  const std::optional<std::string> path = p.query.query_image_path(pid);
-  if (!path || !in_drop_folder(to_lower(*path))) return;
   // The costly check last, once everything cheaper has held.
   if (p.trust.is_file_signed(*path)) return;
 
@@ -108,9 +115,7 @@ void scan_for_injection(InjectionScanParts& p) {
   for (size_t i = 0; i < n; ++i) {
     const uint32_t pid = pids[(start + i) % pids.size()];
     if (pid == p.own_pid) continue;
-    const std::optional<uint64_t> created = p.memory.creation_time(pid);
-    if (p.state.reported(pid, created)) continue;
-    examine(p, pid, created);
+    examine(p, pid);
   }
 }
 

@@ -148,6 +148,25 @@ TEST(InjectionScan, ReportsAnUnsignedProgramFromADropFolderOnly) {
   EXPECT_TRUE(f.trust.checked.empty());
 }
 
+TEST(InjectionScan, OnlyProcessesRunningFromADropFolderHaveTheirMemoryWalked) {
+  ScanFixture f;
+  const std::vector<MemoryRegion> lots = {rwx_region(0x10000, 0x100000)};
+  f.process(500, lots, "C:\\Program Files\\Browser\\browser.exe");
+  f.process(510, lots, "C:\\Windows\\System32\\svchost.exe");
+  f.process(520, lots, "C:\\Users\\bob\\Downloads\\tool.exe");
+  f.process(530, lots, "C:\\Users\\bob\\AppData\\Local\\Temp\\x.exe");
+  f.memory.regions[540] = lots;  // its path cannot be read
+  ProcessSnapshot snapshot = f.snapshot_of_known();
+  snapshot[540] = "hidden.exe";
+  for (int i = 0; i < 3; ++i) f.scan(snapshot);
+
+  EXPECT_EQ(f.memory.walked, (std::vector<uint32_t>{520, 530}));
+  // Reading a creation time opens the process too.
+  EXPECT_EQ(f.memory.asked_created, (std::vector<uint32_t>{520, 530, 520, 530, 520, 530}));
+  EXPECT_EQ(f.out.alerts.size(), 2u);
+  EXPECT_EQ(f.trust.checked.size(), 2u);
+}
+
 TEST(InjectionScan, AlertNamesTheProcessItsMemoryAndPath) {
   ScanFixture f;
   f.process(4242, {rwx_region(0x10000, 0x40000), rwx_region(0x90000, 0x1800)});
@@ -208,7 +227,10 @@ TEST(InjectionScan, SkipsTheSystemPidsItselfAndProcessesItCannotOpen) {
 TEST(InjectionScan, TheCursorWalksTheSortedPidList25AtATime) {
   ScanFixture f;
   ProcessSnapshot snapshot;
-  for (uint32_t pid = 8; pid < 8 + 60 * 4; pid += 4) snapshot[pid] = "p.exe";
+  for (uint32_t pid = 8; pid < 8 + 60 * 4; pid += 4) {
+    snapshot[pid] = "p.exe";
+    f.query.paths[pid] = "C:\\Users\\Public\\p.exe";
+  }
   std::vector<uint32_t> all;
   for (const auto& [pid, name] : snapshot) all.push_back(pid);
 
@@ -221,6 +243,7 @@ TEST(InjectionScan, TheCursorWalksTheSortedPidList25AtATime) {
 
   // With fewer than 25 processes each is examined once per scan, from where the cursor points.
   ScanFixture small;
+  for (uint32_t pid : {8u, 12u, 16u}) small.query.paths[pid] = "C:\\Windows\\Temp\\p.exe";
   small.state.advance();  // cursor 25
   small.scan({{8, "a"}, {12, "b"}, {16, "c"}});
   EXPECT_EQ(small.memory.walked, (std::vector<uint32_t>{12, 16, 8}));  // 25 % 3 = 1

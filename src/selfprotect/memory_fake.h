@@ -19,7 +19,11 @@ class FakeProcessMemory final : public ProcessMemory {
   // Creation times; a pid not listed has none that can be read.
   std::map<uint32_t, uint64_t> created;
 
+  // Every pid whose creation time was asked for, in order.
+  std::vector<uint32_t> asked_created;
+
   std::optional<uint64_t> creation_time(uint32_t pid) override {
+    asked_created.push_back(pid);
     auto it = created.find(pid);
     if (it == created.end()) return std::nullopt;
     return it->second;

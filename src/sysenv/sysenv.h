@@ -20,4 +20,8 @@ struct ExecutablePath {
 };
 ExecutablePath executable_path();
 
+// Names the calling thread, as the system's debuggers and process viewers show
+// it. Best effort: where the system cannot name threads nothing happens.
+void name_current_thread(std::string_view name);
+
 }  // namespace tarnwick

@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,12 @@ ExecutablePath executable_path() {
   auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return {std::nullopt, static_cast<unsigned long>(ec.value()), ec.message()};
   return {p, 0, {}};
+}
+
+void name_current_thread(std::string_view name) {
+  // The kernel keeps at most 15 bytes of a thread's name.
+  const std::string shortened(name.substr(0, 15));
+  pthread_setname_np(pthread_self(), shortened.c_str());
 }
 
 }  // namespace tarnwick

@@ -48,3 +48,29 @@ ExecutablePath executable_path() {
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick {
+
+void name_current_thread(std::string_view name) {
+  // SetThreadDescription exists from Windows 10 version 1607, where it is
+  // exported by KernelBase.dll only; later versions export it from
+  // kernel32.dll too (Microsoft Learn, SetThreadDescription). Looked up at run
+  // time so the engine still starts on older systems, whose threads stay
+  // unnamed.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const SetDescription set_description = [] {
+    for (const wchar_t* module : {L"kernel32.dll", L"kernelbase.dll"}) {
+      const HMODULE loaded = GetModuleHandleW(module);
+      if (loaded == nullptr) continue;
+      if (FARPROC found = GetProcAddress(loaded, "SetThreadDescription")) {
+        return reinterpret_cast<SetDescription>(reinterpret_cast<void*>(found));
+      }
+    }
+    return SetDescription{nullptr};
+  }();
+  if (set_description == nullptr) return;
+  const std::wstring wide = win::widen(name);
+  set_description(GetCurrentThread(), wide.c_str());
+}
+
+}  // namespace tarnwick

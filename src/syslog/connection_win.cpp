@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "sysenv/sysenv.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -87,6 +88,7 @@ std::shared_ptr<Resolution> start_resolution(const SyslogServer& server) {
   auto r = std::make_shared<Resolution>();
   try {
     std::thread([r, host = win::widen(server.host), port = std::to_wstring(server.port)] {
+      name_current_thread("syslog-resolve");
       addrinfoW hints{};
       hints.ai_family = AF_UNSPEC;
       hints.ai_socktype = SOCK_STREAM;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "sysenv/sysenv.h"
+
 namespace tarnwick {
 
 SyslogForwarder::SyslogForwarder(SyslogServer server, std::unique_ptr<SyslogConnection> connection,
@@ -14,7 +16,12 @@ SyslogForwarder::SyslogForwarder(SyslogServer server, std::unique_ptr<SyslogConn
 SyslogForwarder::~SyslogForwarder() { stop(); }
 
 void SyslogForwarder::start() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+  if (!thread_.joinable()) {
+    thread_ = std::thread([this] {
+      name_current_thread("syslog");
+      run();
+    });
+  }
 }
 
 void SyslogForwarder::enqueue(std::string frame) {
