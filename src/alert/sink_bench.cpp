@@ -4,9 +4,14 @@
 #include <vector>
 
 #include "alert/sink.h"
+#include "testsupport/bench_alerts.h"
 
 namespace tarnwick {
 namespace {
+
+using testing::AlertPool;
+using testing::typical_alert;
+using testing::typical_alerts;
 
 class NullLog final : public AlertLog {
  public:
@@ -15,17 +20,6 @@ class NullLog final : public AlertLog {
     return true;
   }
 };
-
-Alert typical_alert(int i) {
-  Alert a = make_alert(AlertSource::Process, i % 4 == 0 ? Severity::Critical : Severity::High,
-                       "Obfuscated / download PowerShell",
-                       "pid " + std::to_string(1000 + i) +
-                           ": powershell.exe -NoProfile -ExecutionPolicy Bypass -EncodedCommand "
-                           "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAIABOAGUAdAAuAFcAZQBiAEMAbABpAGUAbgB0ACkA");
-  a.pid = 1000 + i;
-  a.dedup_key = "psenc:" + std::to_string(1000 + i);
-  return with_mitre(std::move(a), "T1059.001 (PowerShell)", 7.5f);
-}
 
 struct SinkFixture {
   Config config;
@@ -37,34 +31,6 @@ struct SinkFixture {
   AlertSink sink{{config, stats, log, notifier, responder, {}}, [this] { return now; }, now};
   SinkFixture() { config.ntfy_topic = "topic"; }
 };
-
-// The sink takes each alert over from the queue (a move). The benchmarks do
-// the same from a pool of prepared copies, refilled outside the timing, so the
-// copying is not counted as the sink's work.
-class AlertPool {
- public:
-  explicit AlertPool(std::vector<Alert> originals) : originals_(std::move(originals)) {}
-  Alert take(benchmark::State& state) {
-    if (next_ == pool_.size()) {
-      state.PauseTiming();
-      pool_ = originals_;
-      next_ = 0;
-      state.ResumeTiming();
-    }
-    return std::move(pool_[next_++]);
-  }
-
- private:
-  std::vector<Alert> originals_;
-  std::vector<Alert> pool_;
-  size_t next_ = 0;
-};
-
-std::vector<Alert> typical_alerts(int count) {
-  std::vector<Alert> alerts;
-  for (int i = 0; i < count; ++i) alerts.push_back(typical_alert(i));
-  return alerts;
-}
 
 // Repeats: the repeat test, pruning check, risk and counters, no log line.
 void BM_SinkRepeatAlert(benchmark::State& state) {

@@ -6,11 +6,14 @@
 #include <evntrace.h>
 #include <tdh.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <future>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -182,11 +185,19 @@ class RecordView final : public TraceEventView {
   const EVENT_PROPERTY_INFO* find(const std::wstring& name) const {
     if (!has_schema()) return nullptr;
     const TRACE_EVENT_INFO* i = info();
-    for (ULONG k = 0; k < i->TopLevelPropertyCount; ++k) {
+    // Only the entries and names that lie inside what TDH wrote are read,
+    // whatever the counts and offsets in it say.
+    constexpr size_t kArrayOffset = offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray);
+    const size_t entries_that_fit =
+        info_.size() < kArrayOffset ? 0 : (info_.size() - kArrayOffset) / sizeof(EVENT_PROPERTY_INFO);
+    const size_t count = std::min<size_t>(i->TopLevelPropertyCount, entries_that_fit);
+    for (size_t k = 0; k < count; ++k) {
       const EVENT_PROPERTY_INFO& p = i->EventPropertyInfoArray[k];
       if (p.NameOffset >= info_.size()) continue;
       const auto* prop_name = reinterpret_cast<const wchar_t*>(info_.data() + p.NameOffset);
-      if (name == prop_name) return &p;
+      const size_t room = (info_.size() - p.NameOffset) / sizeof(wchar_t);
+      const size_t length = wcsnlen(prop_name, room);
+      if (length < room && name == std::wstring_view(prop_name, length)) return &p;
     }
     return nullptr;
   }

@@ -57,6 +57,23 @@ std::wstring hex_tag(const std::vector<BYTE>& hash) {
   return tag;
 }
 
+// Runs the generic Authenticode policy over `data`, whose subject is set,
+// without any user interface or revocation look-up, and closes the state the
+// verification keeps. No signature settings: mingw-w64 declares the older
+// structure without that last member, which the system accepts by its cbStruct.
+bool verify_trust(WINTRUST_DATA& data) {
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_USE_DEFAULT_OSVER_CHECK;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG status = WinVerifyTrust(nullptr, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(nullptr, &action, &data);
+  return status == 0;
+}
+
 // Whether `catalog` lists the file under `hash` and its signature verifies.
 bool catalog_verifies(HCATADMIN admin, const wchar_t* catalog, const std::wstring& path,
                       HANDLE file, std::vector<BYTE>& hash) {
@@ -73,18 +90,9 @@ bool catalog_verifies(HCATADMIN admin, const wchar_t* catalog, const std::wstrin
   info.hCatAdmin = admin;
 
   WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_CATALOG;
   data.pCatalog = &info;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_USE_DEFAULT_OSVER_CHECK;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status = WinVerifyTrust(nullptr, &action, &data);
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(nullptr, &action, &data);
-  return status == 0;
+  return verify_trust(data);
 }
 
 }  // namespace
@@ -157,28 +165,9 @@ bool WindowsFileTrust::embedded_signature(std::string_view path) const {
   file.pgKnownSubject = nullptr;
 
   WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.pPolicyCallbackData = nullptr;
-  data.pSIPClientData = nullptr;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.hWVTStateData = nullptr;
-  data.pwszURLReference = nullptr;
-  data.dwProvFlags = WTD_USE_DEFAULT_OSVER_CHECK;
-  data.dwUIContext = 0;
-  // No signature settings: mingw-w64 declares the older structure without
-  // that last member, which the system accepts by its cbStruct.
-
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status = WinVerifyTrust(nullptr, &action, &data);
-
-  // The verification keeps state until it is explicitly closed.
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(nullptr, &action, &data);
-  return status == 0;
+  return verify_trust(data);
 }
 
 }  // namespace tarnwick

@@ -8,25 +8,14 @@
 #include "alert/log_file.h"
 #include "eventlog/eventlog.h"
 #include "syslog/forwarder.h"
+#include "testsupport/bench_alerts.h"
 #include "testsupport/temp_dir.h"
 
 namespace tarnwick {
 namespace {
 
-Alert typical_alert(int i) {
-  Alert a = make_alert(AlertSource::Process, i % 4 == 0 ? Severity::Critical : Severity::High,
-                       "Obfuscated / download PowerShell",
-                       "pid " + std::to_string(1000 + i) +
-                           ": powershell.exe -NoProfile -ExecutionPolicy Bypass -EncodedCommand "
-                           "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAIABOAGUAdAAuAFcAZQBiAEMAbABpAGUAbgB0ACkA");
-  a.pid = 1000 + i;
-  a.dedup_key = "psenc:" + std::to_string(1000 + i);
-  a.ts_unix = 1765000000 + static_cast<uint64_t>(i);
-  return with_mitre(std::move(a), "T1059.001 (PowerShell)", 7.5f);
-}
-
 void BM_SyslogFrameTypical(benchmark::State& state) {
-  const Alert a = typical_alert(7);
+  const Alert a = testing::typical_alert(7);
   const std::string line = serialise(a);
   const SyslogIdentity id{"WKS-0042.corp.example.org", 4242};
   std::string frame;
@@ -75,19 +64,10 @@ void run_sink(benchmark::State& state, bool with_outputs) {
   auto now = std::chrono::steady_clock::now();
   AlertSink sink{{config, stats, log, notifier, responder, {}, outputs}, [&] { return now; }, now};
 
-  std::vector<Alert> originals;
-  for (int i = 0; i < 8192; ++i) originals.push_back(typical_alert(i));
-  std::vector<Alert> pool;
-  size_t next = 0;
+  testing::AlertPool pool(testing::typical_alerts(8192));
   for (auto _ : state) {
-    if (next == pool.size()) {
-      state.PauseTiming();
-      pool = originals;
-      next = 0;
-      state.ResumeTiming();
-    }
     now += std::chrono::milliseconds(10);
-    sink.handle(std::move(pool[next++]), now);
+    sink.handle(pool.take(state), now);
   }
 }
 
