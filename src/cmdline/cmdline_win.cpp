@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "win/handle_win.h"
+#include "win/ntdll_win.h"
 
 namespace tarnwick {
 
@@ -11,8 +12,6 @@ namespace {
 // The memory layouts the portable reader assumes are those of a 64-bit
 // process reading another through its 64-bit environment block.
 static_assert(sizeof(void*) == 8, "the command-line reader assumes a 64-bit engine");
-
-using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 
 constexpr ULONG kProcessBasicInformation = 0;
 // Windows 8.1 and later; older systems, and Wine 8, answer
@@ -33,20 +32,12 @@ struct BasicInformation {
   ULONG_PTR inherited_from_unique_process_id;
 };
 
-NtQueryInformationProcessFn query_information_process() {
-  // Not in the import libraries: looked up in the ntdll every process has loaded.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<NtQueryInformationProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
-}
-
 class WindowsRemoteMemory final : public RemoteMemory {
  public:
   explicit WindowsRemoteMemory(win::KernelHandle process) : process_(std::move(process)) {}
 
   std::optional<uint64_t> peb_address() override {
-    const auto query = query_information_process();
+    const auto query = win::query_information_process();
     if (query == nullptr) return std::nullopt;
     BasicInformation info{};
     ULONG returned = 0;
@@ -59,8 +50,9 @@ class WindowsRemoteMemory final : public RemoteMemory {
   std::optional<std::vector<unsigned char>> read(uint64_t address, size_t size) override {
     std::vector<unsigned char> bytes(size);
     SIZE_T got = 0;
-    if (!ReadProcessMemory(process_.get(), reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)),
-                           bytes.data(), size, &got) ||
+    if (!ReadProcessMemory(process_.get(),
+                           reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), bytes.data(),
+                           size, &got) ||
         got != size) {
       return std::nullopt;
     }
@@ -74,7 +66,7 @@ class WindowsRemoteMemory final : public RemoteMemory {
 }  // namespace
 
 std::optional<CommandLineInfo> WindowsProcessAccess::query_command_line_info(uint32_t pid) {
-  const auto query = query_information_process();
+  const auto query = win::query_information_process();
   if (query == nullptr || pid == 0) return std::nullopt;
   win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::nullopt;

@@ -27,16 +27,17 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
                             << path_to_utf8(shared.data_dir) << ".\n";
     return;
   }
-  shared.config_path = shared.data_dir / "Tarnwick.config.json";
+  shared.config_path = shared.data_dir / kConfigFileName;
   shared.config = std::make_shared<const Config>(load_config(shared.config_path));
-  shared.log_path = shared.data_dir / "Tarnwick.log.jsonl";
-  shared.conns_path = shared.data_dir / "Tarnwick.conns.json";
+  shared.log_path = shared.data_dir / kLogFileName;
+  shared.conns_path = shared.data_dir / kConnsFileName;
   shared.queue = std::make_shared<AlertQueue>();
   shared.flags = flags ? std::move(flags) : std::make_shared<EngineFlags>();
-  shared.stats = StatsCounters::restore(shared.data_dir / "Tarnwick.stats.json");
+  shared.stats = StatsCounters::restore(shared.data_dir / kStatsFileName);
 
   const auto finished = std::make_shared<EngineFinished>();
-  if (run_as == RunAs::Console) platform.install_console_handler(shared.flags, shared.queue, finished);
+  if (run_as == RunAs::Console)
+    platform.install_console_handler(shared.flags, shared.queue, finished);
 
   const EngineFlags& engine_flags = *shared.flags;
   const Sleeper sleeper = stop_aware_sleeper(engine_flags);
@@ -69,8 +70,8 @@ void run_engine(EnginePlatform& platform, std::shared_ptr<EngineFlags> flags, Ru
     supervise_detectors(detectors, engine_flags, sleeper, platform.error_stream());
   });
 
-  shared.queue->push(make_alert(AlertSource::System, Severity::Info, kStartupTitle,
-                                std::string(kStartupDetail)));
+  shared.queue->push(
+      make_alert(AlertSource::System, Severity::Info, kStartupTitle, std::string(kStartupDetail)));
   if (auto invalid = syslog_setting_alert(shared.config->syslog_server)) {
     shared.queue->push(std::move(*invalid));
   }

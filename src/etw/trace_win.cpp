@@ -51,7 +51,8 @@ constexpr USHORT kInTypeNonNullTerminatedAnsiString = 305;
 
 bool is_ansi_string(USHORT in_type) {
   return in_type == kInTypeAnsiString || in_type == kInTypeCountedAnsiString ||
-         in_type == kInTypeReversedCountedAnsiString || in_type == kInTypeNonNullTerminatedAnsiString;
+         in_type == kInTypeReversedCountedAnsiString ||
+         in_type == kInTypeNonNullTerminatedAnsiString;
 }
 
 bool is_32_bit_integer(USHORT in_type) {
@@ -123,7 +124,8 @@ class RecordView final : public TraceEventView {
     if (!schema_checked_) {
       schema_checked_ = true;
       ULONG size = 0;
-      if (TdhGetEventInformation(record_, 0, nullptr, nullptr, &size) == ERROR_INSUFFICIENT_BUFFER &&
+      if (TdhGetEventInformation(record_, 0, nullptr, nullptr, &size) ==
+              ERROR_INSUFFICIENT_BUFFER &&
           size >= sizeof(TRACE_EVENT_INFO)) {
         info_.resize(size);
         if (TdhGetEventInformation(record_, 0, nullptr, info(), &size) != ERROR_SUCCESS) {
@@ -189,7 +191,8 @@ class RecordView final : public TraceEventView {
     // whatever the counts and offsets in it say.
     constexpr size_t kArrayOffset = offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray);
     const size_t entries_that_fit =
-        info_.size() < kArrayOffset ? 0 : (info_.size() - kArrayOffset) / sizeof(EVENT_PROPERTY_INFO);
+        info_.size() < kArrayOffset ? 0
+                                    : (info_.size() - kArrayOffset) / sizeof(EVENT_PROPERTY_INFO);
     const size_t count = std::min<size_t>(i->TopLevelPropertyCount, entries_that_fit);
     for (size_t k = 0; k < count; ++k) {
       const EVENT_PROPERTY_INFO& p = i->EventPropertyInfoArray[k];
@@ -207,7 +210,8 @@ class RecordView final : public TraceEventView {
     desc.PropertyName = reinterpret_cast<ULONGLONG>(name.c_str());
     desc.ArrayIndex = ULONG_MAX;
     ULONG size = 0;
-    if (TdhGetPropertySize(record_, 0, nullptr, 1, &desc, &size) != ERROR_SUCCESS) return std::nullopt;
+    if (TdhGetPropertySize(record_, 0, nullptr, 1, &desc, &size) != ERROR_SUCCESS)
+      return std::nullopt;
     std::string bytes(size, '\0');
     if (size != 0 && TdhGetProperty(record_, 0, nullptr, 1, &desc, size,
                                     reinterpret_cast<PBYTE>(bytes.data())) != ERROR_SUCCESS) {
@@ -313,14 +317,15 @@ class WindowsTraceSession final : public TraceSession {
 
 }  // namespace
 
-TraceStart WindowsTraceFactory::start(const std::string& session_name, const TraceProvider& provider,
-                                      TraceCallback on_event) {
+TraceStart WindowsTraceFactory::start(const std::string& session_name,
+                                      const TraceProvider& provider, TraceCallback on_event) {
   const auto guid = parse_guid(provider.guid);
   if (!guid) return TraceStartError{"parsing the provider GUID", ERROR_INVALID_PARAMETER};
   SessionSetup setup;
   setup.log_file_mode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_NO_PER_PROCESSOR_BUFFERING;
   const GUID provider_guid = to_win_guid(*guid);
-  auto session = std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
+  auto session =
+      std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
   if (auto error = session->start(setup, &provider_guid, &provider)) {
     session->stop();
     return *error;
@@ -328,8 +333,8 @@ TraceStart WindowsTraceFactory::start(const std::string& session_name, const Tra
   return std::unique_ptr<TraceSession>(std::move(session));
 }
 
-TraceStart WindowsTraceFactory::start_kernel(const std::string& session_name, const KernelTrace& kernel,
-                                             TraceCallback on_event) {
+TraceStart WindowsTraceFactory::start_kernel(const std::string& session_name,
+                                             const KernelTrace& kernel, TraceCallback on_event) {
   const auto guid = parse_guid(kernel.session_guid);
   if (!guid) return TraceStartError{"parsing the session GUID", ERROR_INVALID_PARAMETER};
   // Since Windows 8 the system trace provider feeds up to eight sessions, two
@@ -341,7 +346,8 @@ TraceStart WindowsTraceFactory::start_kernel(const std::string& session_name, co
   setup.log_file_mode = EVENT_TRACE_REAL_TIME_MODE | EVENT_TRACE_SYSTEM_LOGGER_MODE;
   setup.session_guid = to_win_guid(*guid);
   setup.enable_flags = kernel.enable_flags;
-  auto session = std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
+  auto session =
+      std::make_unique<WindowsTraceSession>(win::widen(session_name), std::move(on_event));
   if (auto error = session->start(setup, nullptr, nullptr)) {
     session->stop();
     return *error;

@@ -46,8 +46,8 @@ AppendStatus append_file_within(const std::filesystem::path& path, std::string_v
 
 struct TailResult {
   ReadStatus status = ReadStatus::Failed;
-  std::string bytes;     // the last bytes of the file, at most the limit
-  uint64_t offset = 0;   // where in the file `bytes` starts
+  std::string bytes;    // the last bytes of the file, at most the limit
+  uint64_t offset = 0;  // where in the file `bytes` starts
 };
 
 // The last `max_bytes` of the file (all of it when smaller), however large it
@@ -66,8 +66,12 @@ bool write_file_replacing(const std::filesystem::path& target, std::string_view 
 
 bool make_directories(const std::filesystem::path& path);
 
-// The data directory's lock file.
+// The data directory's files.
 inline constexpr std::string_view kLockFileName = "Tarnwick.lock";
+inline constexpr std::string_view kConfigFileName = "Tarnwick.config.json";
+inline constexpr std::string_view kLogFileName = "Tarnwick.log.jsonl";
+inline constexpr std::string_view kStatsFileName = "Tarnwick.stats.json";
+inline constexpr std::string_view kConnsFileName = "Tarnwick.conns.json";
 
 // Only SYSTEM, Administrators and the file's owner may open the lock file on
 // Windows: a user who could read it could also hold it without sharing while

@@ -10,7 +10,7 @@ std::string service_key(std::string_view name) {
 
 bool is_driver_service(const RegistryReader& registry, const std::string& name) {
   const auto type = registry.read_u32(Hive::LocalMachine, service_key(name), "Type");
-  return type && (*type == 1 || *type == 2);
+  return type && is_driver_type(*type);
 }
 
 NameSet ServiceTypes::drivers_among(const NameSet& listing) {
@@ -23,7 +23,7 @@ NameSet ServiceTypes::drivers_among(const NameSet& listing) {
       if (!type) continue;
       known = types_.emplace(name, *type).first;
     }
-    if (known->second == 1 || known->second == 2) drivers.insert(name);
+    if (is_driver_type(known->second)) drivers.insert(name);
   }
   return drivers;
 }

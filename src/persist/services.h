@@ -20,6 +20,11 @@ inline constexpr std::string_view kServicesKey = "System\\CurrentControlSet\\Ser
 // The registry key of one service, under the services key.
 std::string service_key(std::string_view name);
 
+// A service "Type" of 1 (kernel driver) or 2 (file-system driver).
+inline bool is_driver_type(uint32_t type) {
+  return type == 1 || type == 2;
+}
+
 // True only when the service's "Type" reads as exactly 4 bytes holding 1
 // (kernel driver) or 2 (file-system driver).
 bool is_driver_service(const RegistryReader& registry, const std::string& name);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "procmeta/procmeta_win.h"
+#include "win/ntdll_win.h"
 
 namespace tarnwick {
 
@@ -19,8 +20,7 @@ constexpr size_t kMaxListBytes = size_t{64} << 20;
 using QuerySystemInformation = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 
 QuerySystemInformation query_function() {
-  static const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  static const auto query = win::ntdll_function<QuerySystemInformation>("NtQuerySystemInformation");
   return query;
 }
 
@@ -33,7 +33,8 @@ CreationTimes WindowsProcessCreationTimes::read() {
   // SystemProcessInformation lists every process with its CreateTime, and
   // reports STATUS_INFO_LENGTH_MISMATCH while the buffer is too small
   // (Microsoft Learn, NtQuerySystemInformation).
-  std::vector<unsigned char> buffer(256 * 1024);
+  std::vector<unsigned char>& buffer = buffer_;
+  if (buffer.empty()) buffer.resize(256 * 1024);
   ULONG needed = 0;
   NTSTATUS status;
   while ((status = query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),

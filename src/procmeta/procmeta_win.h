@@ -1,6 +1,8 @@
 #pragma once
 // The real process list, process and signature queries.
 
+#include <vector>
+
 #include "procmeta/name_cache.h"
 #include "procmeta/procmeta.h"
 #include "procmeta/trust_cache.h"
@@ -29,6 +31,10 @@ class WindowsProcessStanding final : public ProcessStanding {
 class WindowsProcessCreationTimes final : public ProcessCreationTimes {
  public:
   CreationTimes read() override;
+
+ private:
+  // Kept between reads: a steady process list fits it the first time.
+  std::vector<unsigned char> buffer_;
 };
 
 // The system's trust checks, uncached.

@@ -5,30 +5,21 @@
 
 #include "procmeta/procmeta_win.h"
 #include "win/handle_win.h"
+#include "win/ntdll_win.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
 
 namespace {
 
-using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-
 // PROCESSINFOCLASS ProcessBreakOnTermination: a ULONG, non-zero when the
 // system stops with CRITICAL_PROCESS_DIED if the process ends.
 constexpr ULONG kProcessBreakOnTermination = 29;
 
-NtQueryInformationProcessFn query_information_process() {
-  // Not in the import libraries: looked up in the ntdll every process has loaded.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<NtQueryInformationProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
-}
-
 }  // namespace
 
 std::optional<bool> WindowsProcessStanding::is_critical(uint32_t pid) const {
-  const auto query = query_information_process();
+  const auto query = win::query_information_process();
   if (query == nullptr) return std::nullopt;
   const win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::nullopt;

@@ -6,8 +6,9 @@
 #include <iterator>
 #include <vector>
 
-#include "win/handle_win.h"
 #include "text/text.h"
+#include "win/handle_win.h"
+#include "win/ntdll_win.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -54,8 +55,8 @@ void count_names(HKEY key, Names kind, std::optional<uint32_t>& count,
   DWORD subkeys = 0;
   DWORD values = 0;
   FILETIME last_write{};
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                       nullptr, nullptr, nullptr, &last_write) != ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, &last_write) != ERROR_SUCCESS) {
     return;
   }
   count = kind == Names::Values ? values : subkeys;
@@ -150,15 +151,17 @@ class WindowsValueChangeWatch final : public ValueChangeWatch {
 }  // namespace
 
 std::optional<NameSet> WindowsRegistry::value_names(Hive hive, std::string_view subkey) const {
-  return list_names(hive, subkey, Names::Values, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
-    return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-  });
+  return list_names(
+      hive, subkey, Names::Values, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+      });
 }
 
 std::optional<NameSet> WindowsRegistry::subkey_names(Hive hive, std::string_view subkey) const {
-  return list_names(hive, subkey, Names::Subkeys, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
-    return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-  });
+  return list_names(
+      hive, subkey, Names::Subkeys, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+      });
 }
 
 std::optional<std::string> WindowsRegistry::read_text(Hive hive, std::string_view subkey,
@@ -220,11 +223,7 @@ bool WindowsRegistryWriter::delete_value(Hive hive, std::string_view subkey,
   if (!key) return false;
   // RegDeleteValueW stops at the first NUL, so "SecurityHealth\0x" would
   // delete "SecurityHealth". The native call takes the counted name.
-  // Not in the import libraries: looked up in the ntdll every process has loaded.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return false;
-  auto delete_value_key = reinterpret_cast<NtDeleteValueKeyFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteValueKey")));
+  const auto delete_value_key = win::ntdll_function<NtDeleteValueKeyFn>("NtDeleteValueKey");
   if (delete_value_key == nullptr) return false;
   std::wstring name = win::widen(value);
   // UNICODE_STRING lengths are 16-bit byte counts; no value name comes near.

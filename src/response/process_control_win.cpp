@@ -2,6 +2,7 @@
 
 #include "response/response_win.h"
 #include "win/handle_win.h"
+#include "win/ntdll_win.h"
 
 namespace tarnwick {
 
@@ -26,11 +27,7 @@ bool WindowsProcessControl::kill(uint32_t pid) {
 bool WindowsProcessControl::suspend(uint32_t pid) {
   win::KernelHandle process(OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, pid));
   if (!process) return false;
-  // Not in the import libraries: looked up in the ntdll every process has loaded.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == nullptr) return false;
-  auto suspend_process =
-      reinterpret_cast<NtSuspendProcessFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSuspendProcess")));
+  const auto suspend_process = win::ntdll_function<NtSuspendProcessFn>("NtSuspendProcess");
   if (suspend_process == nullptr) return false;
   return suspend_process(process.get()) >= 0;
 }

@@ -32,20 +32,11 @@ std::string_view outcome_text(DriverOutcome outcome) {
 // Whether `text` starts with `prefix`, ignoring ASCII case as the object
 // manager does for these names.
 bool starts_with_ascii_nocase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && ascii_lower(text.substr(0, prefix.size())) == ascii_lower(prefix);
+  return text.size() >= prefix.size() &&
+         ascii_lower(text.substr(0, prefix.size())) == ascii_lower(prefix);
 }
 
 }  // namespace
-
-std::optional<NameSet> driver_service_set(const RegistryReader& registry) {
-  const std::optional<NameSet> services = registry.subkey_names(Hive::LocalMachine, kServicesKey);
-  if (!services) return std::nullopt;
-  NameSet drivers;
-  for (const std::string& name : *services) {
-    if (is_driver_service(registry, name)) drivers.insert(name);
-  }
-  return drivers;
-}
 
 std::string resolve_driver_image(std::string_view image_path,
                                  const std::optional<std::string>& system_root) {
@@ -75,8 +66,8 @@ Alert unverified_driver_alert(std::string_view name, const std::optional<std::st
   detail += file.empty() ? std::string("it names no file")
                          : "its file " + std::string(file) + " could not be opened or read";
   detail += ", so its signature could not be checked. It was left enabled; investigate.";
-  Alert alert = make_alert(AlertSource::System, Severity::High, kDriverUnverifiedTitle,
-                           std::move(detail));
+  Alert alert =
+      make_alert(AlertSource::System, Severity::High, kDriverUnverifiedTitle, std::move(detail));
   alert.dedup_key = "driver:" + std::string(name);
   return alert;
 }
@@ -198,8 +189,7 @@ void DriverWatch::judge(const std::string& name) {
   const std::string file = driver_file(name, image_path, p_.system_root);
   // A listed driver is usually validly signed: that is what makes it useful
   // to an attacker. The list is looked at first and overrides the signature.
-  const std::optional<Sha256> digest =
-      file.empty() ? std::nullopt : p_.digest.sha256(file);
+  const std::optional<Sha256> digest = file.empty() ? std::nullopt : p_.digest.sha256(file);
   const KnownDriver* known = digest ? find_known_driver(p_.known, *digest) : nullptr;
   if (known == nullptr && !file.empty() && p_.trust.is_file_signed(file)) {
     p_.out.push(signed_driver_alert(name, image_path));
@@ -219,7 +209,8 @@ void DriverWatch::judge(const std::string& name) {
     report(DriverOutcome::PresentAtStart, std::nullopt);
     return;
   }
-  if (const auto start = p_.registry.read_u32(Hive::LocalMachine, key, "Start"); start && *start <= 1) {
+  if (const auto start = p_.registry.read_u32(Hive::LocalMachine, key, "Start");
+      start && *start <= 1) {
     report(DriverOutcome::BootOrSystemStart, std::nullopt);
     return;
   }

@@ -10,8 +10,8 @@
 
 #include "alert/alert.h"
 #include "engine/alert_queue.h"
-#include "procmeta/procmeta.h"
 #include "persist/services.h"
+#include "procmeta/procmeta.h"
 #include "registry/registry.h"
 #include "selfprotect/known_drivers.h"
 
@@ -25,14 +25,10 @@ inline constexpr std::string_view kKnownDriverBlockedTitle =
     "Vulnerable kernel driver BLOCKED (BYOVD)";
 inline constexpr std::string_view kKnownDriverRegisteredTitle =
     "Vulnerable kernel driver registered (BYOVD risk)";
-inline constexpr std::string_view kKnownDriverPresentTitle = "Known vulnerable kernel driver present";
+inline constexpr std::string_view kKnownDriverPresentTitle =
+    "Known vulnerable kernel driver present";
 inline constexpr std::string_view kDriverUnverifiedTitle = "Kernel driver could not be verified";
 inline constexpr uint32_t kServiceDisabled = 4;
-
-// Names of the services whose "Type" is exactly 1 (kernel driver) or 2
-// (file-system driver). Nothing when the services key cannot be listed
-// completely.
-std::optional<NameSet> driver_service_set(const RegistryReader& registry);
 
 // The file an "ImagePath" names, from its text with surrounding white space
 // removed: "\??\" dropped, "\SystemRoot\" and a leading "system32" (any case)
@@ -104,7 +100,7 @@ struct DriverWatchParts {
   DriverServices& services;
   const SignatureCheck& trust;
   const FileDigest& digest;
-  std::span<const KnownDriver> known;  // sorted by digest
+  std::span<const KnownDriver> known;      // sorted by digest
   std::optional<std::string> system_root;  // the "SystemRoot" environment variable
   AlertOut& out;
 };

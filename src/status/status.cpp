@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "alert/log_file.h"
 #include "config/config.h"
 #include "json/strict_json.h"
 #include "text/text.h"
@@ -9,10 +10,6 @@
 namespace tarnwick {
 
 namespace {
-
-constexpr std::string_view kLogName = "Tarnwick.log.jsonl";
-constexpr std::string_view kStatsName = "Tarnwick.stats.json";
-constexpr std::string_view kConfigName = "Tarnwick.config.json";
 
 FileState read_state(ReadStatus status) {
   switch (status) {
@@ -42,9 +39,7 @@ std::vector<std::optional<AlertLine>> read_last_alerts(const StatusSources& sour
   // from the newest old file, within what is left of the same budget.
   const uint64_t left = kStatusLogTailBytes - current.bytes.size();
   if (alerts.size() < kStatusAlertCount && current.offset == 0 && left > 0) {
-    std::filesystem::path previous = log;
-    previous += ".1";
-    const TailResult older = sources.read_tail(previous, left);
+    const TailResult older = sources.read_tail(old_log_path(log, 1), left);
     if (older.status == ReadStatus::Ok) {
       auto earlier =
           last_alert_lines(older.bytes, older.offset > 0, kStatusAlertCount - alerts.size());
@@ -156,8 +151,8 @@ StatusDataDir status_data_dir(const DataDirInputs& in,
   const auto exe_dir = in.executable_dir();
   if (candidate) {
     const bool engine_used_exe_dir =
-        exe_dir && (exists(*exe_dir / kLockFileName) || exists(*exe_dir / kLogName) ||
-                    exists(*exe_dir / kStatsName));
+        exe_dir && (exists(*exe_dir / kLockFileName) || exists(*exe_dir / kLogFileName) ||
+                    exists(*exe_dir / kStatsFileName));
     if (engine_used_exe_dir) return {*exe_dir, true};
     return {*candidate, false};
   }
@@ -170,7 +165,7 @@ StatusReport gather_status(const StatusDataDir& dir, const StatusSources& source
   report.service = sources.service_status();
   report.data_dir = dir.path;
   report.data_dir_exists = dir.exists;
-  report.config_path = dir.path / kConfigName;
+  report.config_path = dir.path / kConfigFileName;
   if (!dir.exists) {
     report.lock = LockProbe::Free;
     report.config = FileState::Missing;
@@ -179,14 +174,14 @@ StatusReport gather_status(const StatusDataDir& dir, const StatusSources& source
   }
   report.lock = sources.probe_lock(dir.path / kLockFileName);
   report.config = config_state(sources, report.config_path);
-  const ReadResult stats = sources.read_file(dir.path / kStatsName, kMaxJsonFileBytes);
+  const ReadResult stats = sources.read_file(dir.path / kStatsFileName, kMaxJsonFileBytes);
   report.stats = read_state(stats.status);
   if (report.stats == FileState::Ok) {
     report.snapshot =
         is_valid_utf8(stats.bytes) ? parse_snapshot_record(stats.bytes) : std::nullopt;
     if (!report.snapshot) report.stats = FileState::Malformed;
   }
-  report.alerts = read_last_alerts(sources, dir.path / kLogName);
+  report.alerts = read_last_alerts(sources, dir.path / kLogFileName);
   return report;
 }
 
@@ -251,7 +246,7 @@ std::string status_text(const StatusReport& r, const LocalTime& local_time) {
            ", uptime_secs " + std::to_string(r.snapshot->uptime_secs) + " (written " +
            local_time_text(r.snapshot->ts_unix, local_time) + ")\n";
   } else {
-    out += "Counters: none (" + std::string(kStatsName) + " " +
+    out += "Counters: none (" + std::string(kStatsFileName) + " " +
            std::string(stats_state_text(r.stats)) + ")\n";
   }
   if (r.alerts.empty()) {

@@ -8,12 +8,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
-#include <string>
 #include <utility>
 
 #include "sysenv/sysenv.h"
+#include "win/handle_win.h"
 #include "win/wide_win.h"
 
 namespace tarnwick {
@@ -23,30 +24,13 @@ namespace {
 using Ms = std::chrono::milliseconds;
 constexpr Ms kSlice{250};
 
-class Socket {
- public:
-  Socket() = default;
-  explicit Socket(SOCKET s) : s_(s) {}
-  ~Socket() { reset(); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  Socket& operator=(Socket&& o) noexcept {
-    if (this != &o) {
-      reset();
-      s_ = std::exchange(o.s_, INVALID_SOCKET);
-    }
-    return *this;
-  }
-  void reset() {
-    if (s_ != INVALID_SOCKET) closesocket(s_);
-    s_ = INVALID_SOCKET;
-  }
-  SOCKET get() const { return s_; }
-  bool valid() const { return s_ != INVALID_SOCKET; }
-
- private:
-  SOCKET s_ = INVALID_SOCKET;
+struct SocketTraits {
+  using Value = SOCKET;
+  static Value invalid() { return INVALID_SOCKET; }
+  static bool is_valid(Value v) { return v != INVALID_SOCKET; }
+  static void close(Value v) { closesocket(v); }
 };
+using Socket = win::UniqueHandle<SocketTraits>;
 
 timeval to_timeval(Ms d) {
   timeval tv{};

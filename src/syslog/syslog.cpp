@@ -10,7 +10,9 @@ constexpr size_t kMaxServerText = 255;
 // Enough of a bad setting to recognise it; the config file is the full record.
 constexpr size_t kMaxQuotedBytes = 300;
 
-bool is_blank_or_control(unsigned char c) { return c <= 0x20 || c == 0x7F; }
+bool is_blank_or_control(unsigned char c) {
+  return c <= 0x20 || c == 0x7F;
+}
 
 std::optional<uint16_t> parse_port(std::string_view digits) {
   if (digits.empty() || digits.size() > 5) return std::nullopt;
@@ -26,12 +28,6 @@ std::optional<uint16_t> parse_port(std::string_view digits) {
 void append_two(unsigned value, std::string& out) {
   out += static_cast<char>('0' + value / 10);
   out += static_cast<char>('0' + value % 10);
-}
-
-// The start of the UTF-8 sequence at or before `at`, so a cut never splits one.
-size_t utf8_boundary(std::string_view text, size_t at) {
-  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
-  return at;
 }
 
 }  // namespace
@@ -144,13 +140,14 @@ void append_syslog_frame(const Alert& alert, std::string_view line, const Syslog
 Alert syslog_setting_invalid_alert(std::string_view text) {
   std::string detail = "The syslog_server setting ";
   if (text.size() > kMaxQuotedBytes) {
-    append_json_string(text.substr(0, utf8_boundary(text, kMaxQuotedBytes)), detail);
+    append_json_string(utf8_prefix(text, kMaxQuotedBytes), detail);
     detail += " (cut)";
   } else {
     append_json_string(text, detail);
   }
-  detail += " is not \"host:port\" or \"[IPv6]:port\" with a port from 1 to 65535; "
-            "alerts are not forwarded to syslog.";
+  detail +=
+      " is not \"host:port\" or \"[IPv6]:port\" with a port from 1 to 65535; "
+      "alerts are not forwarded to syslog.";
   return make_alert(AlertSource::System, Severity::Low, kSyslogInvalidTitle, std::move(detail));
 }
 

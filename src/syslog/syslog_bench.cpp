@@ -71,10 +71,14 @@ void run_sink(benchmark::State& state, bool with_outputs) {
   }
 }
 
-void BM_SinkNewAlertFileLog(benchmark::State& state) { run_sink(state, false); }
+void BM_SinkNewAlertFileLog(benchmark::State& state) {
+  run_sink(state, false);
+}
 BENCHMARK(BM_SinkNewAlertFileLog);
 
-void BM_SinkNewAlertFileLogWithOutputs(benchmark::State& state) { run_sink(state, true); }
+void BM_SinkNewAlertFileLogWithOutputs(benchmark::State& state) {
+  run_sink(state, true);
+}
 BENCHMARK(BM_SinkNewAlertFileLogWithOutputs);
 
 }  // namespace

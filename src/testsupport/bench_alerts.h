@@ -14,11 +14,12 @@
 namespace tarnwick::testing {
 
 inline Alert typical_alert(int i) {
-  Alert a = make_alert(AlertSource::Process, i % 4 == 0 ? Severity::Critical : Severity::High,
-                       "Obfuscated / download PowerShell",
-                       "pid " + std::to_string(1000 + i) +
-                           ": powershell.exe -NoProfile -ExecutionPolicy Bypass -EncodedCommand "
-                           "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAIABOAGUAdAAuAFcAZQBiAEMAbABpAGUAbgB0ACkA");
+  Alert a = make_alert(
+      AlertSource::Process, i % 4 == 0 ? Severity::Critical : Severity::High,
+      "Obfuscated / download PowerShell",
+      "pid " + std::to_string(1000 + i) +
+          ": powershell.exe -NoProfile -ExecutionPolicy Bypass -EncodedCommand "
+          "SQBFAFgAIAAoAE4AZQB3AC0ATwBiAGoAZQBjAHQAIABOAGUAdAAuAFcAZQBiAEMAbABpAGUAbgB0ACkA");
   a.pid = 1000 + i;
   a.dedup_key = "psenc:" + std::to_string(1000 + i);
   a.ts_unix = 1765000000 + static_cast<uint64_t>(i);
